@@ -1,0 +1,19 @@
+// The command-line front end: start-up switch, entry, grammar, routing and
+// the superuser password policy.
+#pragma once
+
+#include "pyutil.hpp"
+
+namespace talvo::cli {
+
+// Looks at the raw argument words for the debug switch and sets the
+// environment flags the rest of the process reads.
+void scan_debug_switch();
+
+void define_version(nb::module_& m);          // get_version
+void define_grammar(nb::module_& m);          // setup_argument_parser
+void define_password_policy(nb::module_& m);  // command_requires_superuser, ensure_superuser_password
+void define_routing(nb::module_& m);          // run_command
+void define_main(nb::module_& m);             // main
+
+}  // namespace talvo::cli

@@ -1,0 +1,45 @@
+// Start-up: the debug switch is read from the raw argument words, before and
+// apart from the grammar, and handed to the rest of the process through the
+// environment (the logger factory reads DEBUG, handlers read TRACEBACK).
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "cli/cli.hpp"
+
+namespace talvo::cli {
+namespace {
+
+bool debug_switch_given(nb::handle argv) {
+  if (nb::len(argv) <= 1) return false;
+  for (nb::handle word : argv) {
+    if (!nb::isinstance<nb::str>(word)) continue;
+    std::string_view w = nb::cast<std::string_view>(word);
+    // Whole words only; "-d" is also the short form of --database, so
+    // "show tables -d sales" switches debug on as well.
+    if (w == "--debug" || w == "-d") return true;
+  }
+  return false;
+}
+
+// os.environ, not setenv(): os.environ is the process's own view and writes
+// through to the C environment that child processes inherit.
+void set_flag(nb::handle environ, const char* name) { environ[name] = "1"; }
+
+}  // namespace
+
+void scan_debug_switch() {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  nb::object argv = nb::module_::import_("sys").attr("argv");
+  if (debug_switch_given(argv)) {
+    nb::module_::import_("builtins").attr("print")("🐞 Debug mode enabled");
+    set_flag(environ, "DEBUG");
+    set_flag(environ, "LOGGING");
+    environ.attr("pop")("NO_LOGGING", nb::none());
+    set_flag(environ, "TRACEBACK");
+  } else {
+    set_flag(environ, "NO_LOGGING");
+  }
+}
+
+}  // namespace talvo::cli

@@ -1,0 +1,55 @@
+// Small helpers shared by the binding layer: how routines reach each other,
+// the module-wide logger, and Python's text form and truthiness.
+#pragma once
+
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <string>
+#include <string_view>
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace talvo {
+
+// Routines and module-wide values are looked up on the module at call time,
+// so a replacement set on the module by a caller (or a test) is the one used.
+// Never cache the result in static storage: it would outlive the interpreter.
+inline nb::module_ self() { return nb::module_::import_("talvo.talvo"); }
+inline nb::object routine(const char* name) { return self().attr(name); }
+inline nb::object logger() { return self().attr("logger"); }
+
+// str(x): the text form used in every message and log line.
+inline std::string text(nb::handle h) { return nb::cast<std::string>(nb::str(h)); }
+
+inline bool truthy(nb::handle h) {
+  int r = PyObject_IsTrue(h.ptr());
+  if (r < 0) throw nb::python_error();
+  return r == 1;
+}
+
+// Ordinary errors derive from Exception; SystemExit, KeyboardInterrupt,
+// GeneratorExit and asyncio.CancelledError do not and must pass through.
+inline bool is_ordinary(const nb::python_error& e) { return e.matches(PyExc_Exception); }
+
+// The error's message text, without formatting a traceback (what() does that,
+// and it is expensive).
+inline std::string message(const nb::python_error& e) { return text(e.value()); }
+
+// logger.<level>(msg) and logger.<level>(msg, color=...).
+inline void log(const char* level, std::string_view msg) {
+  logger().attr(level)(nb::str(msg.data(), msg.size()));
+}
+inline void log(const char* level, std::string_view msg, const char* color) {
+  logger().attr(level)(nb::str(msg.data(), msg.size()), "color"_a = color);
+}
+
+// rich_print through the module, as every message of the program is printed.
+inline void print(std::string_view msg, const char* color = "#FFFFFF", bool bold = false,
+                  const char* end = "\n") {
+  routine("rich_print")(nb::str(msg.data(), msg.size()), "color"_a = color, "bold"_a = bold,
+                        "end"_a = end);
+}
+
+}  // namespace talvo

@@ -1,0 +1,3 @@
+from talvo.talvo import main
+
+main()
