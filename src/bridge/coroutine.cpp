@@ -252,7 +252,8 @@ PyObject* send_result(PySendResult status, PyObject* out) {
 
 PyObject* coro_send(PyObject* o, PyObject* arg) {
   PyObject* out = nullptr;
-  return send_result(coro_am_send(o, arg, &out), out);
+  PySendResult status = coro_am_send(o, arg, &out);
+  return send_result(status, out);
 }
 
 PyObject* coro_iternext(PyObject* o) {
@@ -337,7 +338,8 @@ PyObject* throw_into(CoroObject* self, PyObject* exc) {
     raise_at_await();
   }
   PyObject* out = nullptr;
-  return send_result(resume_loop(self, false, &out), out);
+  PySendResult status = resume_loop(self, false, &out);
+  return send_result(status, out);
 }
 
 PyObject* coro_throw(PyObject* o, PyObject* const* args, Py_ssize_t nargs) {
