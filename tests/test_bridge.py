@@ -267,7 +267,25 @@ def test_chains_of_bridge_coroutines_nested_with_python_ones():
     assert run(main()) == [[2, [4]], [20, [22]], 8]
 
 
+def test_a_cpp_coroutine_awaits_another_directly():
+    assert run(bt.await_direct(asyncio.sleep(0, "x"))) == ("direct", "x")
+
+
 # ---------------------------------------------------------------- states
+
+@pytest.mark.parametrize("impl", [bt.await_all, native_await_all])
+def test_one_coroutine_cannot_be_awaited_twice_at_once(impl):
+    c = impl([Yielder(1)])
+    c.send(None)
+
+    async def second_awaiter():
+        return await c
+
+    message = ("error", "RuntimeError", "coroutine is being awaited already")
+    assert run(bt.catching(second_awaiter())) == message
+    assert run(bt.catching(bt.await_all([c]))) == message
+    c.close()
+
 
 @pytest.mark.parametrize("impl", [bt.await_all, native_await_all])
 @pytest.mark.parametrize("case", ["reuse", "non_none_first", "throw_unstarted", "throw_done",

@@ -414,7 +414,19 @@ PyObject* coro_close(PyObject* o, PyObject* /*unused*/) {
   return nullptr;
 }
 
-PyObject* coro_await(PyObject* o) { return Py_NewRef(o); }
+// Two awaiters sending into one coroutine would interleave its steps.
+bool check_not_awaited(CoroObject* self) {
+  if (self->state == State::Suspended) {
+    PyErr_SetString(PyExc_RuntimeError, "coroutine is being awaited already");
+    return false;
+  }
+  return true;
+}
+
+PyObject* coro_await(PyObject* o) {
+  if (!check_not_awaited(reinterpret_cast<CoroObject*>(o))) return nullptr;
+  return Py_NewRef(o);
+}
 
 PyObject* coro_repr(PyObject* o) {
   auto* self = reinterpret_cast<CoroObject*>(o);
@@ -553,8 +565,22 @@ nb::object Awaiter::await_resume() {
 nb::object awaitable_iterator(nb::handle awaitable) {
   PyObject* o = awaitable.ptr();
   PyTypeObject* type = Py_TYPE(o);
-  if (PyCoro_CheckExact(o) || type == coro_type || is_iterable_coroutine(o))
+  if (type == coro_type) {
+    if (!check_not_awaited(reinterpret_cast<CoroObject*>(o))) throw nb::python_error();
     return nb::borrow(awaitable);
+  }
+  if (PyCoro_CheckExact(o)) {
+    PyObject* awaiting = PyObject_GetAttrString(o, "cr_await");
+    if (!awaiting) throw nb::python_error();
+    bool busy = awaiting != Py_None;
+    Py_DECREF(awaiting);
+    if (busy) {
+      PyErr_SetString(PyExc_RuntimeError, "coroutine is being awaited already");
+      throw nb::python_error();
+    }
+    return nb::borrow(awaitable);
+  }
+  if (is_iterable_coroutine(o)) return nb::borrow(awaitable);
   unaryfunc get = type->tp_as_async ? type->tp_as_async->am_await : nullptr;
   if (!get) {
     PyErr_Format(PyExc_TypeError, "object %.100s can't be used in 'await' expression",

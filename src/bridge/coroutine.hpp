@@ -32,6 +32,7 @@ class Coroutine;
 namespace detail {
 
 struct Promise;
+struct NameTag {};
 
 // Suspends the body on an awaitable's iterator, which the driver then runs.
 struct Awaiter {
@@ -65,8 +66,12 @@ nanobind::object awaitable_iterator(nanobind::handle awaitable);
 class Coroutine {
  public:
   struct promise_type : detail::Promise {
-    // The default argument names the coroutine function that makes the frame.
-    explicit promise_type(const char* name = __builtin_FUNCTION()) noexcept { name_ = name; }
+    // The default argument names the coroutine function that makes the frame;
+    // the tag keeps a coroutine's own parameters from reaching this
+    // constructor.
+    explicit promise_type(detail::NameTag = {}, const char* name = __builtin_FUNCTION()) noexcept {
+      name_ = name;
+    }
 
     Coroutine get_return_object() noexcept {
       return Coroutine(std::coroutine_handle<promise_type>::from_promise(*this));
@@ -86,12 +91,17 @@ class Coroutine {
     // Awaitables are taken by rvalue and moved out of, so the frame never
     // holds a Python reference that the cycle collector cannot see.
     template <class T>
-      requires(std::is_base_of_v<nanobind::handle, std::decay_t<T>> &&
-               !std::is_lvalue_reference_v<T>)
+      requires std::is_base_of_v<nanobind::object, std::remove_cvref_t<T>>
     detail::Awaiter await_transform(T&& awaitable) {
+      static_assert(!std::is_lvalue_reference_v<T> && !std::is_const_v<std::remove_reference_t<T>>,
+                    "co_await takes a Python awaitable by rvalue: co_await std::move(x)");
       nanobind::object held = std::move(awaitable);
-      detail::Awaiter a{detail::awaitable_iterator(held), this};
-      return a;
+      return detail::Awaiter{detail::awaitable_iterator(held), this};
+    }
+
+    // Another C++ coroutine is awaited through its Python face.
+    detail::Awaiter await_transform(Coroutine&& other) {
+      return await_transform(std::move(other).to_python());
     }
   };
   using handle_type = std::coroutine_handle<promise_type>;

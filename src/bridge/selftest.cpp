@@ -113,6 +113,12 @@ Coroutine nested(long depth, nb::object awaitable) {
   co_return result;
 }
 
+// Awaits another C++ coroutine directly, not through a module lookup.
+Coroutine await_direct(nb::object awaitable) {
+  nb::object result = co_await nested(1, std::move(awaitable));
+  co_return nb::make_tuple("direct", result);
+}
+
 }  // namespace
 
 void define_selftest(nb::module_& m) {
@@ -125,6 +131,7 @@ void define_selftest(nb::module_& m) {
   t.def("raise_cpp", &raise_cpp, "kind"_a);
   t.def("await_twice_after_exit", &await_twice_after_exit, "first"_a, "second"_a);
   t.def("nested", &nested, "depth"_a, "awaitable"_a);
+  t.def("await_direct", &await_direct, "awaitable"_a);
 }
 
 }  // namespace talvo::bridge
