@@ -159,6 +159,17 @@ def test_every_way_of_running_a_coroutine_accepts_it(way):
     assert result == ["a", "b"]
 
 
+def test_task_introspection_works_on_a_suspended_coroutine():
+    async def main():
+        task = asyncio.create_task(bt.await_all([asyncio.sleep(0.01, 1)]))
+        await asyncio.sleep(0)
+        described = repr(task), task.get_stack(), task.get_coro().cr_await is not None
+        return described, await task
+
+    (text, stack, awaiting), result = run(main())
+    assert "await_all()" in text and stack == [] and awaiting and result == [1]
+
+
 # ---------------------------------------------------------------- delegation
 
 def test_send_and_yields_pass_through_untouched():
