@@ -49,7 +49,7 @@ def _read_dotenv(path, text):
         if binding.error:
             line = binding.original.line
             raise ConfigFileError(f"{path}: line {line}: cannot parse {binding.original.string.strip()!r}")
-    return dotenv_values(stream=io.StringIO(text))
+    return dict(dotenv_values(stream=io.StringIO(text)))
 
 
 def _read_json(path, text):
