@@ -2,7 +2,6 @@
 settings and configuration files with the process-wide cache, alias lookup and
 the effective connection configuration. Every test works on real files in its
 own directory."""
-import importlib
 import json
 import os
 import shutil
@@ -92,29 +91,6 @@ def _find_any_config(start_path=None, max_depth_up=0, max_depth_down=1):
     return None
 
 
-class _StandInConfig:
-    def __init__(self, data):
-        self._data = data
-
-    def keys(self):
-        return self._data.keys()
-
-    def get(self, key, default=None):
-        return self._data.get(key, default)
-
-
-def _stand_in_load_env(path):
-    text = Path(path).read_text()
-    if path.endswith(".json"):
-        return _StandInConfig(json.loads(text))
-    data = {}
-    for line in text.splitlines():
-        if "=" in line and not line.lstrip().startswith("#"):
-            key, _, value = line.partition("=")
-            data[key.strip()] = value.strip()
-    return _StandInConfig(data)
-
-
 @pytest.fixture
 def disc(clean_env, tmp_path):
     """A fresh discovery: empty cache, recorded logger, prints and searches,
@@ -132,11 +108,6 @@ def disc(clean_env, tmp_path):
                            ("find_any_config", _find_any_config)):
         searches[name] = Calls(getattr(t, name, stand_in))
         mp.setattr(t, name, searches[name], raising=False)
-    try:
-        importlib.import_module("talvo.envloader")
-    except ImportError:
-        mp.setitem(sys.modules, "talvo.envloader",
-                   types.SimpleNamespace(load_env=_stand_in_load_env))
     yield types.SimpleNamespace(log=log, prints=prints, searches=searches, dir=tmp_path)
     t._settings_cache = None
 
@@ -478,12 +449,17 @@ def test_nothing_found_anywhere(disc):
     assert disc.log.texts("emergency") == []
 
 
-def test_search_error_is_reported(disc, monkeypatch):
+def test_search_or_loader_error_is_reported(disc, monkeypatch):
     def broken(*args, **kwargs):
         raise PermissionError("denied")
     monkeypatch.setattr(t, "find_settings_recursive", broken)
     assert t.parse_django_settings() is None
     assert disc.log.texts("error") == ["⚠️ Debug - Error reading settings: denied"]
+
+    path = write(disc.dir, "broken.json", "{")
+    assert t.parse_django_settings(path) is None
+    assert disc.log.texts("error")[1].startswith(
+        "⚠️ Debug - Error reading settings: " + path + ": invalid JSON")
 
 
 # --- alias tables ------------------------------------------------------------------
