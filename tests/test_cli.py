@@ -184,3 +184,95 @@ class TestGrammar:
                 if isinstance(action, argparse._SubParsersAction):
                     todo.extend(action.choices.values())
         assert len(seen) == 1 + 6 + 6 + 2
+
+
+class Recorder:
+    def __init__(self):
+        self.lines = []
+
+    def __getattr__(self, severity):
+        return lambda msg, color=None: self.lines.append((severity, msg))
+
+
+@pytest.fixture
+def main(clean_env, monkeypatch):
+    """Runs main() in-process with the given settings found by discovery."""
+    seen = {}
+
+    def run(argv, settings=None):
+        def parse_django_settings(config_file, max_depth_up, max_depth_down):
+            seen["search"] = (config_file, max_depth_up, max_depth_down)
+            return settings
+
+        async def run_command(args, show_parser, drop_parser):
+            seen.update(args=args, parsers=(show_parser.prog, drop_parser.prog))
+        monkeypatch.setattr(t, "parse_django_settings", parse_django_settings, raising=False)
+        monkeypatch.setattr(t, "run_command", run_command)
+        monkeypatch.setattr(t, "logger", Recorder())
+        monkeypatch.setattr(sys, "argv", ["talvo", *argv])
+        assert t.main() is None
+        return seen
+    return run
+
+
+class TestMain:
+    def test_options_only(self, main):
+        seen = main(["--debug"])
+        assert seen["args"].command is None and seen["search"] == (None, 0, 1)
+        assert t.logger.lines == [("info", "db_config:: None"), ("warning", "🐞 Debug mode enabled"),
+                                  ("warning", "args.command: None"),
+                                  ("debug", "check command_requires_superuser(args): False")]
+        assert seen["parsers"] == ("talvo [CONFIG_FILE] show", "talvo [CONFIG_FILE] drop")
+
+    def test_create_searches_only_here(self, main):
+        assert main(["-P", "x", "create", "-ul", "3"])["search"] == (None, 0, 0)
+
+    def test_discovered_settings_win(self, main):
+        settings = {"database": "found", "host": "h2", "port": "6543", "password": "pw"}
+        seen = main(["f.env", "-H", "h1", "show", "tables", "-d", "mine"], settings)
+        args = seen["args"]
+        assert seen["search"] == ("f.env", 0, 1)
+        assert (args.database, args.hostname, args.port, args.passwd) == ("found", "h2", 6543, None)
+        assert ("info", "db_config:: " + str(settings)) in t.logger.lines
+
+    def test_empty_entries_keep_the_command_line(self, main):
+        args = main(["--port", "7", "show", "dbs"], {"database": "", "host": "", "user": "u"})["args"]
+        assert vars(args)["database"] is None and (args.hostname, args.port) == ("127.0.0.1", 7)
+
+    def test_bad_port_in_settings_fails(self, main):
+        with pytest.raises(ValueError):
+            main(["show", "dbs"], {"port": "54x"})
+
+    def test_superuser_password_from_settings(self, main):
+        assert main(["drop", "database"], {"password": "pw"})["args"].passwd == "pw"
+
+
+INTERRUPT_SCRIPT = """
+import asyncio, sys
+import talvo.talvo as t
+t.parse_django_settings = lambda *a, **k: None
+async def show_databases(args):
+    print("started", flush=True)
+    try:
+        await asyncio.sleep(60)
+    finally:
+        print("cleanup ran", flush=True)
+t.show_databases = show_databases
+sys.argv = ["talvo", "show", "dbs"]
+t.main()
+"""
+
+
+def test_interrupt_cancels_the_running_command(tmp_path):
+    import pexpect
+    script = tmp_path / "interrupt.py"
+    script.write_text(INTERRUPT_SCRIPT)
+    child = pexpect.spawn(sys.executable, [str(script)], encoding="utf-8", timeout=20,
+                          env={"PATH": "/usr/bin", "HOME": str(tmp_path), "TERM": "dumb"})
+    child.expect("started")
+    child.sendintr()
+    child.expect("cleanup ran")
+    child.expect("KeyboardInterrupt")
+    child.expect(pexpect.EOF)
+    child.close()
+    assert child.exitstatus != 0
