@@ -33,12 +33,26 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   console.attr("print")(styled, "end"_a = end);
 }
 
-void print_exception() { new_console().attr("print_exception")(); }
+void print_handled_exception() { new_console().attr("print_exception")(); }
 
 }  // namespace
 
+void print_exception(const nb::python_error& e) {
+  PyObject* previous = PyErr_GetHandledException();
+  PyErr_SetHandledException(e.value().ptr());
+  try {
+    routine("print_exception")();
+  } catch (...) {
+    PyErr_SetHandledException(previous);
+    Py_XDECREF(previous);
+    throw;
+  }
+  PyErr_SetHandledException(previous);
+  Py_XDECREF(previous);
+}
+
 void define_console(nb::module_& m) {
-  m.def("print_exception", &print_exception);
+  m.def("print_exception", &print_handled_exception);
   m.def("rich_print", &rich_print, "msg"_a.none(), "color"_a.none() = "#FFFFFF",
         "bgcolor"_a.none() = nb::none(), "bold"_a.none() = false, "end"_a.none() = "\n");
 }
