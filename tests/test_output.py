@@ -86,6 +86,13 @@ class TestGetLogger:
         assert calls == [{"name": "talvo", "level": logging.INFO}]
         assert t.tprint is sys.modules["talvo.colorlog"].print_exception
 
+    def test_the_real_component_renames_main(self, clean_env, monkeypatch):
+        import talvo.colorlog
+        monkeypatch.setattr(t, "tprint", None)
+        log = t.get_logger("__main__")
+        assert log.name == "talvo" and t.tprint is talvo.colorlog.print_exception
+        log.notice("quiet", color="#00CED1")
+
     @pytest.mark.parametrize("debug, level", [("True", logging.DEBUG), ("yes", logging.DEBUG),
                                               ("0", logging.INFO), (None, logging.INFO)])
     def test_debug_variable_chooses_the_threshold(self, component, clean_env, debug, level):

@@ -17,7 +17,7 @@ namespace {
 constexpr struct {
   const char* name;
   int value;
-} kExtraLevels[] = {{"NOTICE", 25}, {"ALERT", 60}, {"EMERGENCY", 70}};
+} kExtraLevels[] = {{"NOTICE", 25}, {"ALERT", 55}, {"EMERGENCY", 60}};
 
 // The standard logger's methods reject unknown keywords, so every severity
 // is wrapped to drop the colour hint. The class derives from the logger's
