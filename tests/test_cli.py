@@ -9,8 +9,8 @@ import pytest
 
 import talvo.talvo as t
 
-VERSION = re.search(r'^version\s*=\s*"([^"]+)"', open(
-    os.path.join(os.path.dirname(t.__file__), "__version__.py")).read(), re.M).group(1)
+with open(os.path.join(os.path.dirname(t.__file__), "__version__.py")) as f:
+    VERSION = re.search(r'^version\s*=\s*"([^"]+)"', f.read(), re.M).group(1)
 
 STARTUP_PROBE = """
 import json, os, sys
