@@ -98,7 +98,7 @@ def print_exception(exc=None):
     from rich.traceback import Traceback
 
     if exc is None:
-        exc = sys.exception()
+        exc = sys.exc_info()[1]
     if exc is None:
         return
     trace = Traceback.from_exception(type(exc), exc, exc.__traceback__)
