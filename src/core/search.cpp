@@ -1,0 +1,240 @@
+#include "core/search.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace talvo::core {
+namespace {
+
+// Directory names that hold tools or caches rather than a project's files.
+constexpr std::string_view kSkippedNames[] = {"node_modules", "venv", "__pycache__"};
+constexpr std::string_view kSkippedPart = "-env";
+
+// Failures that pathlib's is_file()/is_dir() report as "no" rather than raise.
+bool means_absent(int error) {
+  return error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP;
+}
+
+EntryType entry_type(unsigned char d_type) {
+  switch (d_type) {
+    case DT_REG: return EntryType::regular;
+    case DT_DIR: return EntryType::directory;
+    case DT_LNK: return EntryType::symlink;
+    case DT_UNKNOWN: return EntryType::unknown;
+    default: return EntryType::other;
+  }
+}
+
+class SystemFileSystem final : public FileSystem {
+ public:
+  int stat(const std::string& path, FileKind& kind) override {
+    struct ::stat st;
+    if (::stat(path.c_str(), &st) != 0) return errno;
+    kind = S_ISREG(st.st_mode) ? FileKind::regular
+           : S_ISDIR(st.st_mode) ? FileKind::directory
+                                 : FileKind::other;
+    return 0;
+  }
+
+  int list(const std::string& path, std::vector<DirEntry>& entries) override {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return errno;
+    int error = 0;
+    for (;;) {
+      errno = 0;
+      const dirent* e = ::readdir(dir);
+      if (e == nullptr) {
+        error = errno;
+        break;
+      }
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      entries.push_back({name, entry_type(e->d_type)});
+    }
+    ::closedir(dir);
+    // A listing that breaks off lists nothing, as os.listdir() does.
+    if (error != 0) entries.clear();
+    return error;
+  }
+};
+
+}  // namespace
+
+FileSystem& system_filesystem() {
+  static SystemFileSystem fs;
+  return fs;
+}
+
+FileTestError::FileTestError(int error, std::string path)
+    : std::runtime_error(std::strerror(error)), error_(error), path_(std::move(path)) {}
+
+ListingCache::Directory& ListingCache::directory(const std::string& dir) {
+  return directories_[dir];
+}
+
+int ListingCache::stat_entry(const std::string& dir, const std::string& name,
+                             const std::string& path, FileKind& kind) {
+  if (auto it = stats_.find(path); it != stats_.end()) {
+    kind = it->second.kind;
+    return it->second.error;
+  }
+  Directory& d = directory(dir);
+  int error = -1;
+  // A listed directory in which a lookup has already succeeded answers for
+  // its own entries; links and entries of unknown type still need stat().
+  if (d.lookup == 1 && d.listed && d.list_error == 0) {
+    auto at = d.index.find(name);
+    if (at == d.index.end()) {
+      error = ENOENT;
+    } else {
+      switch (d.entries[at->second].type) {
+        case EntryType::regular: error = 0, kind = FileKind::regular; break;
+        case EntryType::directory: error = 0, kind = FileKind::directory; break;
+        case EntryType::other: error = 0, kind = FileKind::other; break;
+        default: break;
+      }
+    }
+  }
+  if (error < 0) {
+    error = fs_.stat(path, kind);
+    // Reaching the name at all (found, or not there) proves the directory
+    // searchable. A failure may come from a link's target, so it proves
+    // nothing about the directory.
+    if (error == 0 || error == ENOENT) d.lookup = 1;
+    if (error != 0) kind = FileKind::other;
+    stats_.emplace(path, Stat{error, kind});
+  }
+  return error;
+}
+
+int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& entries) {
+  Directory& d = directory(dir);
+  if (!d.listed) {
+    d.listed = true;
+    d.list_error = fs_.list(dir, d.entries);
+    d.index.reserve(d.entries.size());
+    for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
+  }
+  entries = &d.entries;
+  return d.list_error;
+}
+
+bool skipped_directory(std::string_view name) {
+  for (std::string_view skipped : kSkippedNames)
+    if (name == skipped) return true;
+  return name.find(kSkippedPart) != std::string_view::npos;
+}
+
+std::string join_path(const std::string& dir, const std::string& name) {
+  if (!dir.empty() && dir.back() == '/') return dir + name;
+  std::string path;
+  path.reserve(dir.size() + 1 + name.size());
+  path.append(dir).push_back('/');
+  path.append(name);
+  return path;
+}
+
+std::string parent_path(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  std::size_t end = slash;
+  while (end > 0 && path[end - 1] == '/') --end;
+  if (end == 0) return path.substr(0, slash + 1);
+  return path.substr(0, end);
+}
+
+std::string os_join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+namespace {
+
+std::optional<std::string> search_down_at(ListingCache& cache, const std::string& root,
+                                          long long depth, long long max_depth,
+                                          const std::string& filename) {
+  if (depth > max_depth) return std::nullopt;
+  std::string candidate = join_path(root, filename);
+  FileKind kind;
+  int error = cache.stat_entry(root, filename, candidate, kind);
+  if (error == 0) {
+    if (kind == FileKind::regular) return candidate;
+  } else if (!means_absent(error)) {
+    throw FileTestError(error, std::move(candidate));
+  }
+
+  const std::vector<DirEntry>* entries = nullptr;
+  if (cache.list(root, entries) != 0) return std::nullopt;
+  try {
+    for (const DirEntry& entry : *entries) {
+      std::string item = join_path(root, entry.name);
+      error = cache.stat_entry(root, entry.name, item, kind);
+      // A failing directory test ends this directory's listing.
+      if (error != 0 && !means_absent(error)) return std::nullopt;
+      if (error != 0 || kind != FileKind::directory) continue;
+      if (skipped_directory(entry.name)) continue;
+      if (auto found = search_down_at(cache, item, depth + 1, max_depth, filename)) return found;
+    }
+  } catch (const FileTestError&) {
+    // The file test of a subdirectory failed: this directory yields nothing,
+    // and the caller goes on with its next entry.
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> search_directory_at(ListingCache& cache, const std::string& path,
+                                               long long depth, long long max_depth,
+                                               const std::string& filename) {
+  if (depth > max_depth) return std::nullopt;
+  std::string settings_path = os_join(path, filename);
+  FileKind kind;
+  if (cache.stat_entry(path, filename, settings_path, kind) == 0 && kind == FileKind::regular)
+    return settings_path;
+
+  const std::vector<DirEntry>* entries = nullptr;
+  if (cache.list(path, entries) != 0) return std::nullopt;
+  for (const DirEntry& entry : *entries) {
+    std::string item = os_join(path, entry.name);
+    if (cache.stat_entry(path, entry.name, item, kind) != 0 || kind != FileKind::directory)
+      continue;
+    if (skipped_directory(entry.name)) continue;
+    auto found = search_directory_at(cache, item, depth + 1, max_depth, filename);
+    if (found && !found->empty()) return found;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> search_down(ListingCache& cache, const std::string& root,
+                                       long long max_depth, const std::string& filename) {
+  return search_down_at(cache, root, 0, max_depth, filename);
+}
+
+std::optional<std::string> search_directory(ListingCache& cache, const std::string& path,
+                                            long long max_depth, const std::string& filename) {
+  return search_directory_at(cache, path, 0, max_depth, filename);
+}
+
+std::optional<std::string> find_upward(ListingCache& cache, const std::string& start,
+                                       long long max_depth_up, long long max_depth_down,
+                                       const std::string& filename, SearchObserver& observer) {
+  auto result = search_down(cache, start, max_depth_down, filename);
+  observer.down_result(0, result);
+  if (result || max_depth_up <= 0) return result;
+
+  std::string current = parent_path(start);
+  observer.ancestors(current, parent_path(current));
+  for (long long depth = 0; current != parent_path(current) && depth <= max_depth_up; ++depth) {
+    result = search_down(cache, current, max_depth_down, filename);
+    observer.down_result(1, result);
+    if (result) return result;
+    current = parent_path(current);
+  }
+  return std::nullopt;
+}
+
+}  // namespace talvo::core
