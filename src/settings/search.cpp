@@ -139,12 +139,13 @@ nb::object find_any_config(nb::object start_path, nb::object max_depth_up,
 
 void define_search(nb::module_& m) {
   m.def("find_settings_recursive1", &find_settings_recursive1, "start_path"_a.none() = nb::none(),
-        "max_depth"_a = 5, "filename"_a = "settings.py",
+        "max_depth"_a = nb::int_(5), "filename"_a = nb::str("settings.py"),
         "Recursively search for settings file");
   m.def("find_any_config", &find_any_config, "start_path"_a.none() = nb::none(),
-        "max_depth_up"_a = 0, "max_depth_down"_a = 1);
+        "max_depth_up"_a = nb::int_(0), "max_depth_down"_a = nb::int_(1));
   m.def("find_settings_recursive", &find_settings_recursive, "start_path"_a.none() = nb::none(),
-        "max_depth_up"_a = 0, "max_depth_down"_a = 5, "filename"_a = "settings.py");
+        "max_depth_up"_a = nb::int_(0), "max_depth_down"_a = nb::int_(5),
+        "filename"_a = nb::str("settings.py"));
 }
 
 }  // namespace talvo::settings
