@@ -1,7 +1,10 @@
 #include "core/search.hpp"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -28,11 +31,33 @@ EntryType entry_type(unsigned char d_type) {
   }
 }
 
+bool plain_name(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos;
+}
+
+// Walks through directory handles, as find does: a test or listing inside
+// the directory last opened costs a lookup of one name rather than of a
+// whole path. The handles of the current chain of directories stay open
+// until forget(); a path that is not below them is opened from scratch, and
+// any handle that cannot be had falls back to the plain path call, whose
+// answer is the same.
 class SystemFileSystem final : public FileSystem {
  public:
+  ~SystemFileSystem() override { forget(); }
+
   int stat(const std::string& path, FileKind& kind) override {
     struct ::stat st;
-    if (::stat(path.c_str(), &st) != 0) return errno;
+    int rc;
+    std::size_t slash = path.find_last_of('/');
+    int fd = -1;
+    if (slash != std::string::npos && plain_name(std::string_view(path).substr(slash + 1)))
+      fd = open_dir(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (fd >= 0)
+      rc = ::fstatat(fd, path.c_str() + slash + 1, &st, 0);
+    else
+      rc = ::stat(path.c_str(), &st);
+    if (rc != 0) return errno;
     kind = S_ISREG(st.st_mode) ? FileKind::regular
            : S_ISDIR(st.st_mode) ? FileKind::directory
                                  : FileKind::other;
@@ -40,6 +65,84 @@ class SystemFileSystem final : public FileSystem {
   }
 
   int list(const std::string& path, std::vector<DirEntry>& entries) override {
+    int fd = open_dir(path);
+    if (fd < 0) return list_by_path(path, entries);
+    Handle& handle = stack_.back();
+    if (handle.read && ::lseek(fd, 0, SEEK_SET) != 0) return list_by_path(path, entries);
+    handle.read = true;
+#ifdef __linux__
+    buffer_.resize(32768);
+    for (;;) {
+      long got = ::syscall(SYS_getdents64, fd, buffer_.data(), buffer_.size());
+      if (got < 0) {
+        int error = errno;
+        entries.clear();
+        return error;
+      }
+      if (got == 0) return 0;
+      std::size_t at = 0;
+      while (at < static_cast<std::size_t>(got)) {
+        // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name.
+        unsigned short reclen;
+        std::memcpy(&reclen, buffer_.data() + at + 16, sizeof reclen);
+        unsigned char type = static_cast<unsigned char>(buffer_[at + 18]);
+        const char* name = buffer_.data() + at + 19;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+          entries.push_back({name, entry_type(type)});
+        at += reclen;
+      }
+    }
+#else
+    return list_by_path(path, entries);
+#endif
+  }
+
+  void forget() override {
+    for (Handle& handle : stack_) ::close(handle.fd);
+    stack_.clear();
+  }
+
+ private:
+  struct Handle {
+    std::string path;
+    int fd;
+    bool read;
+  };
+
+  // Past this many open handles the walk goes on by paths (a deep chain
+  // through looping links must not run out of descriptors).
+  static constexpr std::size_t kMaxHandles = 128;
+
+  static bool is_child(const std::string& parent, const std::string& path) {
+    if (path.size() <= parent.size() || path.compare(0, parent.size(), parent) != 0) return false;
+    std::string_view rest = std::string_view(path).substr(parent.size());
+    if (parent.back() != '/') {
+      if (rest.front() != '/') return false;
+      rest.remove_prefix(1);
+    }
+    return plain_name(rest);
+  }
+
+  // A handle for the directory `path`, or -1.
+  int open_dir(const std::string& path) {
+    if (path.empty()) return -1;
+    while (!stack_.empty()) {
+      if (stack_.back().path == path) return stack_.back().fd;
+      if (is_child(stack_.back().path, path)) break;
+      ::close(stack_.back().fd);
+      stack_.pop_back();
+    }
+    if (stack_.size() >= kMaxHandles) return -1;
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+    int fd = stack_.empty()
+                 ? ::open(path.c_str(), flags)
+                 : ::openat(stack_.back().fd, path.c_str() + path.find_last_of('/') + 1, flags);
+    if (fd < 0) return -1;
+    stack_.push_back({path, fd, false});
+    return fd;
+  }
+
+  static int list_by_path(const std::string& path, std::vector<DirEntry>& entries) {
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) return errno;
     int error = 0;
@@ -59,6 +162,9 @@ class SystemFileSystem final : public FileSystem {
     if (error != 0) entries.clear();
     return error;
   }
+
+  std::vector<Handle> stack_;
+  std::vector<char> buffer_;
 };
 
 }  // namespace
@@ -110,7 +216,8 @@ int ListingCache::stat_entry(const std::string& dir, const std::string& name,
   return error;
 }
 
-int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& entries) {
+int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& entries,
+                       bool& exact) {
   Directory& d = directory(dir);
   if (!d.listed) {
     d.listed = true;
@@ -119,6 +226,7 @@ int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& ent
     for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
   }
   entries = &d.entries;
+  exact = d.lookup == 1 && d.list_error == 0;
   return d.list_error;
 }
 
@@ -167,16 +275,22 @@ std::optional<std::string> search_down_at(ListingCache& cache, const std::string
   }
 
   const std::vector<DirEntry>* entries = nullptr;
-  if (cache.list(root, entries) != 0) return std::nullopt;
+  bool exact = false;
+  if (cache.list(root, entries, exact) != 0) return std::nullopt;
   try {
     for (const DirEntry& entry : *entries) {
-      std::string item = join_path(root, entry.name);
-      error = cache.stat_entry(root, entry.name, item, kind);
-      // A failing directory test ends this directory's listing.
-      if (error != 0 && !means_absent(error)) return std::nullopt;
-      if (error != 0 || kind != FileKind::directory) continue;
+      if (!(exact && entry.type == EntryType::directory)) {
+        if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
+          continue;
+        error = cache.stat_entry(root, entry.name, join_path(root, entry.name), kind);
+        // A failing directory test ends this directory's listing.
+        if (error != 0 && !means_absent(error)) return std::nullopt;
+        if (error != 0 || kind != FileKind::directory) continue;
+      }
       if (skipped_directory(entry.name)) continue;
-      if (auto found = search_down_at(cache, item, depth + 1, max_depth, filename)) return found;
+      if (auto found = search_down_at(cache, join_path(root, entry.name), depth + 1, max_depth,
+                                      filename))
+        return found;
     }
   } catch (const FileTestError&) {
     // The file test of a subdirectory failed: this directory yields nothing,
@@ -195,13 +309,19 @@ std::optional<std::string> search_directory_at(ListingCache& cache, const std::s
     return settings_path;
 
   const std::vector<DirEntry>* entries = nullptr;
-  if (cache.list(path, entries) != 0) return std::nullopt;
+  bool exact = false;
+  if (cache.list(path, entries, exact) != 0) return std::nullopt;
   for (const DirEntry& entry : *entries) {
-    std::string item = os_join(path, entry.name);
-    if (cache.stat_entry(path, entry.name, item, kind) != 0 || kind != FileKind::directory)
-      continue;
+    if (!(exact && entry.type == EntryType::directory)) {
+      if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
+        continue;
+      if (cache.stat_entry(path, entry.name, os_join(path, entry.name), kind) != 0 ||
+          kind != FileKind::directory)
+        continue;
+    }
     if (skipped_directory(entry.name)) continue;
-    auto found = search_directory_at(cache, item, depth + 1, max_depth, filename);
+    auto found = search_directory_at(cache, os_join(path, entry.name), depth + 1, max_depth,
+                                     filename);
     if (found && !found->empty()) return found;
   }
   return std::nullopt;

@@ -38,6 +38,9 @@ class FileSystem {
   // The names of `path` in the order the system lists them, without "." and
   // "..": 0 and `entries`, or the errno value (nothing is listed then).
   virtual int list(const std::string& path, std::vector<DirEntry>& entries) = 0;
+  // Drops whatever the implementation keeps between calls (open directory
+  // handles), so that later calls see the filesystem afresh.
+  virtual void forget() {}
 };
 
 // The real filesystem (stat, opendir/readdir).
@@ -62,12 +65,16 @@ class FileTestError : public std::runtime_error {
 class ListingCache {
  public:
   explicit ListingCache(FileSystem& fs) : fs_(fs) {}
+  ~ListingCache() { fs_.forget(); }
+  ListingCache(const ListingCache&) = delete;
+  ListingCache& operator=(const ListingCache&) = delete;
 
   // stat() of `dir`/`name`; `path` is that joined path.
   int stat_entry(const std::string& dir, const std::string& name, const std::string& path,
                  FileKind& kind);
-  // The listing of `dir`, or its errno value (entries then empty).
-  int list(const std::string& dir, const std::vector<DirEntry>*& entries);
+  // The listing of `dir`, or its errno value (entries then empty). `exact`
+  // tells whether the entries' types answer the file tests inside `dir`.
+  int list(const std::string& dir, const std::vector<DirEntry>*& entries, bool& exact);
 
   FileSystem& filesystem() { return fs_; }
 
