@@ -177,48 +177,46 @@ FileSystem& system_filesystem() {
 FileTestError::FileTestError(int error, std::string path)
     : std::runtime_error(std::strerror(error)), error_(error), path_(std::move(path)) {}
 
-ListingCache::Directory& ListingCache::directory(const std::string& dir) {
-  return directories_[dir];
+ListingCache::Directory& ListingCache::child(Directory& parent, std::size_t index,
+                                             const std::string& path) {
+  if (parent.children.size() != parent.entries.size())
+    parent.children.assign(parent.entries.size(), nullptr);
+  Directory*& known = parent.children[index];
+  if (known == nullptr) known = &directories_[path];
+  return *known;
 }
 
-int ListingCache::stat_entry(const std::string& dir, const std::string& name,
-                             const std::string& path, FileKind& kind) {
+int ListingCache::stat_in(Directory& d, const std::string& dir, const std::string& name,
+                          bool os_style, FileKind& kind) {
+  // A listed directory in which a lookup has already worked answers for
+  // its own entries; links and entries of unknown type still need stat().
+  if (d.searchable && d.listed && d.list_error == 0) {
+    auto at = d.index.find(name);
+    if (at == d.index.end()) return ENOENT;
+    switch (d.entries[at->second].type) {
+      case EntryType::regular: kind = FileKind::regular; return 0;
+      case EntryType::directory: kind = FileKind::directory; return 0;
+      case EntryType::other: kind = FileKind::other; return 0;
+      default: break;
+    }
+  }
+  std::string path = os_style ? os_join(dir, name) : join_path(dir, name);
   if (auto it = stats_.find(path); it != stats_.end()) {
     kind = it->second.kind;
     return it->second.error;
   }
-  Directory& d = directory(dir);
-  int error = -1;
-  // A listed directory in which a lookup has already succeeded answers for
-  // its own entries; links and entries of unknown type still need stat().
-  if (d.lookup == 1 && d.listed && d.list_error == 0) {
-    auto at = d.index.find(name);
-    if (at == d.index.end()) {
-      error = ENOENT;
-    } else {
-      switch (d.entries[at->second].type) {
-        case EntryType::regular: error = 0, kind = FileKind::regular; break;
-        case EntryType::directory: error = 0, kind = FileKind::directory; break;
-        case EntryType::other: error = 0, kind = FileKind::other; break;
-        default: break;
-      }
-    }
-  }
-  if (error < 0) {
-    error = fs_.stat(path, kind);
-    // Reaching the name at all (found, or not there) proves the directory
-    // searchable. A failure may come from a link's target, so it proves
-    // nothing about the directory.
-    if (error == 0 || error == ENOENT) d.lookup = 1;
-    if (error != 0) kind = FileKind::other;
-    stats_.emplace(path, Stat{error, kind});
-  }
+  int error = fs_.stat(path, kind);
+  // Reaching the name at all (found, or not there) proves the directory
+  // searchable. A failure may come from a link's target, so it proves
+  // nothing about the directory.
+  if (error == 0 || error == ENOENT) d.searchable = true;
+  if (error != 0) kind = FileKind::other;
+  stats_.emplace(std::move(path), Stat{error, kind});
   return error;
 }
 
-int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& entries,
-                       bool& exact) {
-  Directory& d = directory(dir);
+int ListingCache::list(Directory& d, const std::string& dir,
+                       const std::vector<DirEntry>*& entries, bool& exact) {
   if (!d.listed) {
     d.listed = true;
     d.list_error = fs_.list(dir, d.entries);
@@ -226,7 +224,7 @@ int ListingCache::list(const std::string& dir, const std::vector<DirEntry>*& ent
     for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
   }
   entries = &d.entries;
-  exact = d.lookup == 1 && d.list_error == 0;
+  exact = d.searchable && d.list_error == 0;
   return d.list_error;
 }
 
@@ -261,35 +259,36 @@ std::string os_join(const std::string& dir, const std::string& name) {
 
 namespace {
 
-std::optional<std::string> search_down_at(ListingCache& cache, const std::string& root,
-                                          long long depth, long long max_depth,
-                                          const std::string& filename) {
+std::optional<std::string> search_down_at(ListingCache& cache, ListingCache::Directory& d,
+                                          const std::string& root, long long depth,
+                                          long long max_depth, const std::string& filename) {
   if (depth > max_depth) return std::nullopt;
-  std::string candidate = join_path(root, filename);
   FileKind kind;
-  int error = cache.stat_entry(root, filename, candidate, kind);
+  int error = cache.stat_in(d, root, filename, false, kind);
   if (error == 0) {
-    if (kind == FileKind::regular) return candidate;
+    if (kind == FileKind::regular) return join_path(root, filename);
   } else if (!means_absent(error)) {
-    throw FileTestError(error, std::move(candidate));
+    throw FileTestError(error, join_path(root, filename));
   }
 
   const std::vector<DirEntry>* entries = nullptr;
   bool exact = false;
-  if (cache.list(root, entries, exact) != 0) return std::nullopt;
+  if (cache.list(d, root, entries, exact) != 0) return std::nullopt;
   try {
-    for (const DirEntry& entry : *entries) {
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+      const DirEntry& entry = (*entries)[i];
       if (!(exact && entry.type == EntryType::directory)) {
         if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
           continue;
-        error = cache.stat_entry(root, entry.name, join_path(root, entry.name), kind);
+        error = cache.stat_in(d, root, entry.name, false, kind);
         // A failing directory test ends this directory's listing.
         if (error != 0 && !means_absent(error)) return std::nullopt;
         if (error != 0 || kind != FileKind::directory) continue;
       }
       if (skipped_directory(entry.name)) continue;
-      if (auto found = search_down_at(cache, join_path(root, entry.name), depth + 1, max_depth,
-                                      filename))
+      std::string item = join_path(root, entry.name);
+      ListingCache::Directory& sub = cache.child(d, i, item);
+      if (auto found = search_down_at(cache, sub, item, depth + 1, max_depth, filename))
         return found;
     }
   } catch (const FileTestError&) {
@@ -299,29 +298,30 @@ std::optional<std::string> search_down_at(ListingCache& cache, const std::string
   return std::nullopt;
 }
 
-std::optional<std::string> search_directory_at(ListingCache& cache, const std::string& path,
-                                               long long depth, long long max_depth,
+std::optional<std::string> search_directory_at(ListingCache& cache, ListingCache::Directory& d,
+                                               const std::string& path, long long depth,
+                                               long long max_depth,
                                                const std::string& filename) {
   if (depth > max_depth) return std::nullopt;
-  std::string settings_path = os_join(path, filename);
   FileKind kind;
-  if (cache.stat_entry(path, filename, settings_path, kind) == 0 && kind == FileKind::regular)
-    return settings_path;
+  if (cache.stat_in(d, path, filename, true, kind) == 0 && kind == FileKind::regular)
+    return os_join(path, filename);
 
   const std::vector<DirEntry>* entries = nullptr;
   bool exact = false;
-  if (cache.list(path, entries, exact) != 0) return std::nullopt;
-  for (const DirEntry& entry : *entries) {
+  if (cache.list(d, path, entries, exact) != 0) return std::nullopt;
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const DirEntry& entry = (*entries)[i];
     if (!(exact && entry.type == EntryType::directory)) {
       if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
         continue;
-      if (cache.stat_entry(path, entry.name, os_join(path, entry.name), kind) != 0 ||
-          kind != FileKind::directory)
+      if (cache.stat_in(d, path, entry.name, true, kind) != 0 || kind != FileKind::directory)
         continue;
     }
     if (skipped_directory(entry.name)) continue;
-    auto found = search_directory_at(cache, os_join(path, entry.name), depth + 1, max_depth,
-                                     filename);
+    std::string item = os_join(path, entry.name);
+    ListingCache::Directory& sub = cache.child(d, i, item);
+    auto found = search_directory_at(cache, sub, item, depth + 1, max_depth, filename);
     if (found && !found->empty()) return found;
   }
   return std::nullopt;
@@ -331,12 +331,12 @@ std::optional<std::string> search_directory_at(ListingCache& cache, const std::s
 
 std::optional<std::string> search_down(ListingCache& cache, const std::string& root,
                                        long long max_depth, const std::string& filename) {
-  return search_down_at(cache, root, 0, max_depth, filename);
+  return search_down_at(cache, cache.directory(root), root, 0, max_depth, filename);
 }
 
 std::optional<std::string> search_directory(ListingCache& cache, const std::string& path,
                                             long long max_depth, const std::string& filename) {
-  return search_directory_at(cache, path, 0, max_depth, filename);
+  return search_directory_at(cache, cache.directory(path), path, 0, max_depth, filename);
 }
 
 std::optional<std::string> find_upward(ListingCache& cache, const std::string& start,

@@ -64,36 +64,41 @@ class FileTestError : public std::runtime_error {
 // the directory searchable, and only where the entry's type is known.
 class ListingCache {
  public:
+  // What the cache knows of one directory, found by its path once and then
+  // reached from its parent's entries without further lookups.
+  struct Directory {
+    bool listed = false;
+    int list_error = 0;
+    // Lookups inside proved to work (a name was found, or found missing).
+    bool searchable = false;
+    std::vector<DirEntry> entries;
+    std::unordered_map<std::string, std::size_t> index;  // name -> entry
+    std::vector<Directory*> children;                    // per entry, once reached
+  };
+
   explicit ListingCache(FileSystem& fs) : fs_(fs) {}
   ~ListingCache() { fs_.forget(); }
   ListingCache(const ListingCache&) = delete;
   ListingCache& operator=(const ListingCache&) = delete;
 
-  // stat() of `dir`/`name`; `path` is that joined path.
-  int stat_entry(const std::string& dir, const std::string& name, const std::string& path,
-                 FileKind& kind);
-  // The listing of `dir`, or its errno value (entries then empty). `exact`
-  // tells whether the entries' types answer the file tests inside `dir`.
-  int list(const std::string& dir, const std::vector<DirEntry>*& entries, bool& exact);
+  Directory& directory(const std::string& path) { return directories_[path]; }
+  // The directory of `parent`'s entry `index`, whose path is `path`.
+  Directory& child(Directory& parent, std::size_t index, const std::string& path);
 
-  FileSystem& filesystem() { return fs_; }
+  // stat() of `name` inside `d`, the directory at `dir`; `os_style` joins
+  // the path as os.path.join does rather than pathlib.
+  int stat_in(Directory& d, const std::string& dir, const std::string& name, bool os_style,
+              FileKind& kind);
+  // The listing of `d` at `dir`, or its errno value (entries then empty).
+  // `exact` tells whether the entries' types answer the file tests inside.
+  int list(Directory& d, const std::string& dir, const std::vector<DirEntry>*& entries,
+           bool& exact);
 
  private:
-  struct Directory {
-    bool listed = false;
-    int list_error = 0;
-    std::vector<DirEntry> entries;
-    std::unordered_map<std::string, std::size_t> index;  // name -> entry
-    // 0: unknown; 1: lookups inside work; otherwise the errno every lookup
-    // inside fails with (no search permission).
-    int lookup = 0;
-  };
   struct Stat {
     int error;
     FileKind kind;
   };
-
-  Directory& directory(const std::string& dir);
 
   FileSystem& fs_;
   std::unordered_map<std::string, Directory> directories_;
