@@ -24,7 +24,7 @@ NB_MODULE(talvo, m) {
 
   output::define_console(m);
   settings::define_loading(m);
-  // settings::define_search(m);
+  settings::define_search(m);
   settings::define_url(m);
   settings::define_extraction(m);
   cli::define_version(m);

@@ -433,9 +433,10 @@ def test_explicit_missing_path_uses_only_the_config_lookup(disc):
     write(disc.dir, "settings.py", django_settings())
     write(disc.dir, "config.json", json.dumps({"engine": "postgresql"}))
     path = write(disc.dir, ".yaml", "")
-    t.parse_django_settings(str(disc.dir / "gone.env"), max_depth_up=2, max_depth_down=3)
+    # No upward search: the ancestors' subtrees hold other tests' files.
+    t.parse_django_settings(str(disc.dir / "gone.env"), max_depth_up=0, max_depth_down=3)
     assert disc.searches["find_any_config"].calls == [
-        ((), {"max_depth_up": 2, "max_depth_down": 3})]
+        ((), {"max_depth_up": 0, "max_depth_down": 3})]
     assert {c[1].get("filename") for c in disc.searches["find_settings_recursive"].calls} <= {
         ".env", ".json", ".yaml"}
     assert ("info", "os.path.isfile(settings_path): False") in disc.log.lines
