@@ -47,7 +47,7 @@ constexpr Handler kDescribe = {DatabaseName::required, "❌ Error: ", &table_giv
                                &show};
 
 bridge::Coroutine describe_table(nb::object args) {
-  co_return co_await run_handler(std::move(args), kDescribe).to_python();
+  co_return co_await run_handler(std::move(args), kDescribe);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ constexpr Handler kShowIndexes = {DatabaseName::required, "❌ Error: ", nullptr
                                   &show};
 
 bridge::Coroutine show_indexes(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowIndexes).to_python();
+  co_return co_await run_handler(std::move(args), kShowIndexes);
 }
 
 }  // namespace

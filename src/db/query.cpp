@@ -123,7 +123,7 @@ constexpr Handler kExecuteQuery = {DatabaseName::required, "❌ Query error: ", 
                                    &start, &show};
 
 bridge::Coroutine execute_query(nb::object args) {
-  co_return co_await run_handler(std::move(args), kExecuteQuery).to_python();
+  co_return co_await run_handler(std::move(args), kExecuteQuery);
 }
 
 }  // namespace

@@ -114,16 +114,16 @@ constexpr Handler kShowUsers = handler_for<kUsers, DatabaseName::not_used>();
 constexpr Handler kShowConnections = handler_for<kConnections, DatabaseName::not_used>();
 
 bridge::Coroutine show_databases(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowDatabases).to_python();
+  co_return co_await run_handler(std::move(args), kShowDatabases);
 }
 bridge::Coroutine show_tables(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowTables).to_python();
+  co_return co_await run_handler(std::move(args), kShowTables);
 }
 bridge::Coroutine show_users(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowUsers).to_python();
+  co_return co_await run_handler(std::move(args), kShowUsers);
 }
 bridge::Coroutine show_connections(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowConnections).to_python();
+  co_return co_await run_handler(std::move(args), kShowConnections);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ constexpr Handler kShowSize = {DatabaseName::optional, "❌ Error: ", nullptr,
                                &connects_to_database, &start, &show};
 
 bridge::Coroutine show_size(nb::object args) {
-  co_return co_await run_handler(std::move(args), kShowSize).to_python();
+  co_return co_await run_handler(std::move(args), kShowSize);
 }
 
 }  // namespace
