@@ -115,7 +115,7 @@ nb::object find_config_file(nb::handle max_depth_up, nb::handle max_depth_down) 
 
 bool names_postgres(nb::handle value) {
   if (!nb::isinstance<nb::str>(value)) return false;
-  auto v = nb::cast<std::string_view>(value);
+  auto v = nb::cast<std::string>(value);
   for (const char* engine : kPostgresEngines)
     if (v == engine) return true;
   return false;
