@@ -21,6 +21,7 @@ CREATE TABLE orders (
 CREATE INDEX orders_customer_idx ON orders (customer);
 CREATE TABLE "OrderLines" (id int, qty int);
 INSERT INTO "OrderLines" SELECT g, g FROM generate_series(1, 2000) g;
+CREATE TABLE "[/]" (x int);
 CREATE VIEW order_view AS SELECT id, customer FROM orders;
 CREATE TABLE marks (
     a text DEFAULT '[/]',
@@ -104,6 +105,7 @@ def test_show_tables_lists_names_that_need_quoting(db, report):
                    database=DB)
     assert rows["OrderLines"] == ["public", "OrderLines", size, "2"]
     assert rows["orders"][3] == "4"
+    assert rows["[/]"][3] == "1"  # a name that is rich markup is shown as it is
     assert "order_view" not in rows
 
 
@@ -169,7 +171,7 @@ def test_size_modes(db, report):
     assert "Table Sizes in 'talvo_reports'" in out
     rows = table_rows(out)
     assert rows[0][:2] == ["public", "OrderLines"]  # largest first
-    assert {r[1] for r in rows} == {"OrderLines", "orders", "marks"}
+    assert {r[1] for r in rows} == {"OrderLines", "orders", "marks", "[/]"}
     assert out.endswith(" GB\n")
 
     out = report("show", "size", database=DB, table="public.orders")
@@ -204,6 +206,9 @@ def test_describe(db, report):
     out = report("describe", database=DB, table="marks")
     assert column(table_rows(out), 4) == [
         "'[/]'::text", "'[bold]x[/bold]'::text", "':smile:'::text", "'a[b]c'::text"]
+
+    out = report("describe", database=DB, table="[/]")
+    assert "Structure of '[/]'" in out and table_rows(out) == [["x", "integer", "-", "YES", "-"]]
 
     assert report("describe", database=DB, table="Orders").splitlines()[-1] == \
         "❌ Table 'Orders' not found"
