@@ -45,13 +45,13 @@ nb::object connection_call(nb::handle args, bool with_database) {
   kwargs["max_depth_up"] = arg(args, "up_level");
   kwargs["max_depth_down"] = arg(args, "down_level");
   nb::object get_connection = routine("get_connection");
-  nb::tuple none_positional;
-  PyObject* awaitable = PyObject_Call(get_connection.ptr(), none_positional.ptr(), kwargs.ptr());
+  nb::tuple no_positional;
+  PyObject* awaitable = PyObject_Call(get_connection.ptr(), no_positional.ptr(), kwargs.ptr());
   if (awaitable == nullptr) throw nb::python_error();
   return nb::steal(awaitable);
 }
 
-// The statement phase, outside any catch block so its result can be shown.
+// Errors of the statement phase end the command normally, with one line.
 void report_error(const Handler& handler, const std::string& msg) {
   print(handler.error_prefix + msg, kError, true);
 }
