@@ -23,13 +23,13 @@ NB_MODULE(talvo, m) {
   m.attr("_settings_cache") = nb::none();
 
   output::define_console(m);
-  // settings::define_loading(m);
+  settings::define_loading(m);
   // settings::define_search(m);
-  // settings::define_url(m);
-  // settings::define_extraction(m);
+  settings::define_url(m);
+  settings::define_extraction(m);
   cli::define_version(m);
   db::define_connection(m);
-  // settings::define_effective_config(m);
+  settings::define_effective_config(m);
   db::define_reports(m);
   db::define_index_report(m);
   db::define_size_report(m);
