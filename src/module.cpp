@@ -9,7 +9,7 @@ NB_MODULE(talvo, m) {
   using namespace talvo;
 
   // Handlers return coroutine objects of this type.
-  // bridge::define_coroutine_type(m);
+  bridge::define_coroutine_type(m);
 
   cli::scan_debug_switch();
 

@@ -7,28 +7,112 @@
 //   }
 //   m.def("show_tables", &show_tables);   // returns a Python coroutine
 //
-// Inside a body, `co_await x` accepts any Python awaitable (nb::object, taken
-// by rvalue) and resumes with its result, or throws nb::python_error carrying
-// the Python exception and its traceback. Nothing here knows about databases.
+// Inside a body, `co_await x` accepts any Python awaitable (an nb::object or
+// subclass, taken by rvalue) and resumes with its result, or throws
+// nb::python_error carrying the Python exception and its traceback. The
+// Python object's __name__ and __qualname__ are the C++ function's name.
+// Nothing here knows about databases.
+//
+// Cancellation arrives as asyncio.CancelledError and close() as GeneratorExit,
+// both thrown at the suspended co_await; neither derives from Exception.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
 #include <coroutine>
+#include <exception>
+#include <optional>
+#include <type_traits>
+#include <utility>
 
 namespace talvo::bridge {
 
+class Coroutine;
+
+namespace detail {
+
+struct Promise;
+struct NameTag {};
+
+// Suspends the body on an awaitable's iterator, which the driver then runs.
+struct Awaiter {
+  bool await_ready() const noexcept { return false; }
+  void await_suspend(std::coroutine_handle<>) noexcept;
+  nanobind::object await_resume();
+
+  nanobind::object iterator_;
+  Promise* promise_;
+};
+
+// What the body and the Python object share: the iterator the body waits on,
+// what to resume it with, and how the body ended.
+struct Promise {
+  nanobind::object inner_;                          // parked iterator, if any
+  nanobind::object sent_;                           // result for await_resume
+  std::optional<nanobind::python_error> error_;     // error for await_resume
+  nanobind::object result_;                         // co_return value
+  std::exception_ptr exception_;                    // escaped exception
+  const char* name_;
+  bool closing_ = false;                            // GeneratorExit delivered
+};
+
+// The await_transform step: turns an awaitable into its iterator as the
+// `await` statement does, raising TypeError for objects that are not
+// awaitable.
+nanobind::object awaitable_iterator(nanobind::handle awaitable);
+
+}  // namespace detail
+
 class Coroutine {
  public:
-  struct promise_type;
+  struct promise_type : detail::Promise {
+    // The default argument names the coroutine function that makes the frame;
+    // the tag keeps a coroutine's own parameters from reaching this
+    // constructor.
+    explicit promise_type(detail::NameTag = {}, const char* name = __builtin_FUNCTION()) noexcept {
+      name_ = name;
+    }
+
+    Coroutine get_return_object() noexcept {
+      return Coroutine(std::coroutine_handle<promise_type>::from_promise(*this));
+    }
+    std::suspend_always initial_suspend() const noexcept { return {}; }
+    std::suspend_always final_suspend() const noexcept { return {}; }
+    void unhandled_exception() noexcept { exception_ = std::current_exception(); }
+
+    template <class T>
+    void return_value(T&& value) {
+      if constexpr (std::is_base_of_v<nanobind::handle, std::decay_t<T>>)
+        result_ = nanobind::borrow(value);
+      else
+        result_ = nanobind::cast(std::forward<T>(value));
+    }
+
+    // Awaitables are taken by rvalue and moved out of, so the frame never
+    // holds a Python reference that the cycle collector cannot see.
+    template <class T>
+      requires std::is_base_of_v<nanobind::object, std::remove_cvref_t<T>>
+    detail::Awaiter await_transform(T&& awaitable) {
+      static_assert(!std::is_lvalue_reference_v<T> && !std::is_const_v<std::remove_reference_t<T>>,
+                    "co_await takes a Python awaitable by rvalue: co_await std::move(x)");
+      nanobind::object held = std::move(awaitable);
+      return detail::Awaiter{detail::awaitable_iterator(held), this};
+    }
+
+    // Another C++ coroutine is awaited through its Python face.
+    detail::Awaiter await_transform(Coroutine&& other) {
+      return await_transform(std::move(other).to_python());
+    }
+  };
   using handle_type = std::coroutine_handle<promise_type>;
 
   explicit Coroutine(handle_type h) noexcept : handle_(h) {}
-  Coroutine(Coroutine&& other) noexcept;
+  Coroutine(Coroutine&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
   Coroutine& operator=(Coroutine&&) = delete;
   ~Coroutine();
 
-  // Hands the frame over to a new Python coroutine object named `name`.
+  // Hands the frame over to a new Python coroutine object named after the
+  // C++ function.
   nanobind::object to_python() &&;
 
  private:
@@ -40,3 +124,21 @@ class Coroutine {
 void define_coroutine_type(nanobind::module_& m);
 
 }  // namespace talvo::bridge
+
+namespace nanobind::detail {
+
+// Routines declared as returning bridge::Coroutine return the Python
+// coroutine object.
+template <>
+struct type_caster<talvo::bridge::Coroutine> {
+  static constexpr auto Name = const_name("collections.abc.Coroutine");
+  template <typename T_>
+  using Cast = movable_cast_t<T_>;
+  template <typename T_>
+  static constexpr bool can_cast() {
+    return true;
+  }
+  static handle from_cpp(talvo::bridge::Coroutine&& c, rv_policy, cleanup_list*) noexcept;
+};
+
+}  // namespace nanobind::detail

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <nanobind/stl/string_view.h>
+
 #include "cli/cli.hpp"
 
 namespace talvo::cli {
