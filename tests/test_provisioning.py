@@ -331,3 +331,22 @@ def test_md5_form_is_salted_with_the_stored_role_name(pg, admin, capsys, clean_e
         pg.psql("ALTER ROLE postgres RESET password_encryption")
         drop_everything(pg, roles=[stored])
         pg.wait_until_no_connections()
+
+
+def test_cancelled_while_the_server_works_leaves_no_connection(pg, admin, names, clean_env):
+    user, db = names("roles", "cancel"), names("databases", "canceldb")
+
+    async def go():
+        import asyncpg
+        # CREATE DATABASE waits while another client uses its template.
+        blocker = await asyncpg.connect(host=pg.host, port=pg.port, user=pg.user,
+                                        password=pg.password, database="template1")
+        try:
+            with pytest.raises(TimeoutError):
+                await asyncio.wait_for(tv.create_user_db(create_args(pg, user, "pw", db)), 1.0)
+        finally:
+            await blocker.close()
+
+    asyncio.run(go())
+    assert role_exists(pg, user)
+    assert pg.wait_until_no_connections() == 0
