@@ -350,3 +350,16 @@ def test_cancelled_while_the_server_works_leaves_no_connection(pg, admin, names,
     asyncio.run(go())
     assert role_exists(pg, user)
     assert pg.wait_until_no_connections() == 0
+
+
+def test_existing_role_with_another_password_cannot_open_its_session(pg, admin, names, capsys,
+                                                                     clean_env):
+    user, db = names("roles", "oldpw"), names("databases", "oldpwdb")
+    pg.psql("CREATE ROLE %s LOGIN PASSWORD 'old'" % user)
+    create(clean_env, create_args(pg, user, "new", db))
+    lines = output_lines(capsys)
+    assert lines[-3] == "🔒 Logged out from postgres superuser"
+    assert lines[-2].startswith("❌ Error (new user connection): password authentication failed")
+    assert lines[-1] == "❌ Error (Failed connect to database server)"
+    assert not pg.psql("SELECT datname FROM pg_database WHERE datname = '%s'" % db)
+    assert pg.wait_until_no_connections() == 0
