@@ -63,6 +63,8 @@ def admin(clean_env):
     """The module as the handlers use it, with a recording logger; console
     printing and the INI reader get plain stand-ins where they are missing."""
     log = RecordingLogger()
+    # Wide enough that the console never wraps a message line.
+    clean_env.setenv("COLUMNS", "200")
     clean_env.setattr(tv, "logger", log, raising=False)
     if not hasattr(tv, "rich_print"):
         clean_env.setattr(tv, "rich_print", plain_rich_print, raising=False)
@@ -194,6 +196,7 @@ def spawn_handler(tmp_path, handler, args, env=None):
     script.write_text(PTY_SCRIPT.format(tests=os.path.dirname(__file__), handler=handler,
                                         args=vars(args)))
     child_env = {k: v for k, v in os.environ.items() if k not in ("TRACEBACK", "PASSWORD")}
+    child_env["COLUMNS"] = "200"
     child_env.update(env or {})
     return pexpect.spawn(sys.executable, [str(script)], cwd=str(tmp_path), env=child_env,
                          encoding="utf-8", timeout=30)

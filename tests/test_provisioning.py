@@ -310,6 +310,9 @@ def test_clear_password_never_reaches_the_server_log(pg_logged, admin, clean_env
     try:
         create(clean_env, create_args(pg_logged, user, password, db))
         assert asyncio.run(can_log_in(pg_logged, user, password, database=db)) == user
+        # libpq normalises as the server does.
+        assert pg_logged.psql("SELECT current_user", database=db, user=user,
+                              password=password) == user
         log = pg_logged.server_log()
         assert "CREATE USER " + user + " WITH PASSWORD 'SCRAM-SHA-256$4096:" in log
         assert password not in log
