@@ -228,7 +228,10 @@ bridge::Coroutine database_step(const NewRole& role) {
   co_return nb::none();
 }
 
-bridge::Coroutine create_user_db(nb::object args) {
+// The three inputs and the address, from positional words, options, the
+// discovered settings and talvo.ini, in that precedence; the process ends
+// when an input is still missing.
+NewRole gather_inputs(nb::handle args) {
   nb::object config = ini_config();
   nb::object words = arg(args, "CONFIG");
   const size_t count = truthy(words) ? nb::len(words) : 0;
@@ -280,6 +283,11 @@ bridge::Coroutine create_user_db(nb::object args) {
     print("❌ Missing required info (username, password, database)", "#FF4500", true);
     exit_status(1);
   }
+  return role;
+}
+
+bridge::Coroutine create_user_db(nb::object args) {
+  const NewRole role = gather_inputs(args);
   print_inputs(role);
 
   std::optional<nb::python_error> role_failure;
