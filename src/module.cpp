@@ -33,12 +33,12 @@ NB_MODULE(talvo, m) {
   db::define_reports(m);
   db::define_index_report(m);
   db::define_size_report(m);
-  // db::define_connect_check(m);
+  db::define_connect_check(m);
   db::define_describe(m);
   db::define_query(m);
-  // db::define_provisioning(m);
-  // db::define_drop_database(m);
-  // db::define_drop_user(m);
+  db::define_provisioning(m);
+  db::define_drop_database(m);
+  db::define_drop_user(m);
   db::define_backup(m);
   cli::define_grammar(m);
   cli::define_password_policy(m);

@@ -20,6 +20,11 @@ inline nb::module_ self() { return nb::module_::import_("talvo.talvo"); }
 inline nb::object routine(const char* name) { return self().attr(name); }
 inline nb::object logger() { return self().attr("logger"); }
 
+// args.<name>, or None when the parsed command does not define it.
+inline nb::object arg(nb::handle args, const char* name) {
+  return nb::getattr(args, name, nb::none());
+}
+
 // str(x): the text form used in every message and log line.
 inline std::string text(nb::handle h) { return nb::cast<std::string>(nb::str(h)); }
 

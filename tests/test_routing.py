@@ -203,6 +203,10 @@ TERMINAL_SCRIPT = textwrap.dedent("""
         print("retried with", repr(args.passwd))
     t.show_databases = show_databases
 
+    async def drop_database(args):
+        print("drop ran with", repr(args.passwd))
+    t.drop_database = drop_database
+
     parser = t.setup_argument_parser()
     args = parser.parse_args(sys.argv[1:])
     t.ensure_superuser_password(args, None)

@@ -58,7 +58,6 @@ void report_error(const Handler& handler, const std::string& msg) {
 
 }  // namespace
 
-nb::object arg(nb::handle args, const char* name) { return nb::getattr(args, name, nb::none()); }
 
 std::string fill(const char* pattern, std::string_view name) {
   std::string out = pattern;

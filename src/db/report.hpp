@@ -14,9 +14,6 @@
 
 namespace talvo::db {
 
-// args.<name>, or None when the parsed command does not define it.
-nb::object arg(nb::handle args, const char* name);
-
 // How a value becomes the text of a cell. Every cell reaches rich as a
 // literal Text, so brackets and colons in data are never markup.
 enum class Cell {

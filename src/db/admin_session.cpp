@@ -1,0 +1,132 @@
+#include "db/admin_session.hpp"
+
+#include <unistd.h>
+
+#include <string>
+
+namespace talvo::db {
+
+namespace {
+
+[[noreturn]] void raise(PyObject* type, const std::string& msg) {
+  PyErr_SetString(type, msg.c_str());
+  throw nb::python_error();
+}
+
+// Sets the exception that sys.exc_info() reports for as long as it lives, so
+// printers that look for "the exception being handled" find it.
+class HandledException {
+ public:
+  explicit HandledException(const nb::python_error& e) : previous_(PyErr_GetHandledException()) {
+    nb::object value = nb::borrow(e.value());
+    nb::object trace = nb::borrow(e.traceback());
+    if (trace.is_valid() && !trace.is_none()) PyException_SetTraceback(value.ptr(), trace.ptr());
+    PyErr_SetHandledException(value.ptr());
+  }
+  HandledException(const HandledException&) = delete;
+  HandledException& operator=(const HandledException&) = delete;
+  ~HandledException() {
+    PyErr_SetHandledException(previous_);
+    Py_XDECREF(previous_);
+  }
+
+ private:
+  PyObject* previous_;
+};
+
+}  // namespace
+
+
+nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
+  nb::object asyncpg = nb::module_::import_("asyncpg");
+  return asyncpg.attr("connect")("database"_a = "postgres", "user"_a = arg(args, "user"),
+                                 "host"_a = host, "port"_a = port,
+                                 "password"_a = arg(args, "passwd"));
+}
+
+nb::str read_line() {
+  nb::object sys = nb::module_::import_("sys");
+  nb::object out = sys.attr("stdout");
+  if (!out.is_none()) out.attr("flush")();
+  nb::object in = sys.attr("stdin");
+  if (in.is_none()) raise(PyExc_RuntimeError, "lost sys.stdin");
+  nb::str line = nb::str(in.attr("readline")());
+  if (nb::len(line) == 0) raise(PyExc_EOFError, "EOF when reading a line");
+  if (line.attr("endswith")("\n")) return nb::str(line[nb::slice(nb::none(), nb::int_(-1), nb::none())]);
+  return line;
+}
+
+nb::str ask_password(nb::handle user, std::string_view suffix) {
+  nb::object getpass = nb::module_::import_("getpass").attr("getpass");
+  std::string prompt = "[" + std::to_string(getpid()) + "]Password for " + text(user);
+  prompt += suffix;
+  return nb::str(getpass(prompt));
+}
+
+bool traceback_requested() {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  std::string value = nb::cast<std::string>(environ.attr("get")("TRACEBACK", "0").attr("lower")());
+  return value == "1" || value == "true" || value == "yes";
+}
+
+void print_exception_of(const nb::python_error& e) {
+  HandledException handled(e);
+  routine("print_exception")();
+}
+
+void print_traceback(const nb::python_error& e) {
+  nb::object tprint = routine("tprint");
+  if (!tprint.is_none()) {
+    tprint(e.value());
+    return;
+  }
+  HandledException handled(e);
+  nb::object formatted = nb::module_::import_("traceback").attr("format_exc")();
+  nb::module_::import_("builtins").attr("print")(formatted);
+}
+
+core::SqlName sql_name(nb::handle name) {
+  try {
+    return core::quote_identifier(text(name));
+  } catch (const core::UnquotableError& e) {
+    raise(PyExc_ValueError, e.what());
+  }
+}
+
+std::string sql_literal(std::string_view value) {
+  try {
+    return core::quote_literal(value);
+  } catch (const core::UnquotableError& e) {
+    raise(PyExc_ValueError, e.what());
+  }
+}
+
+HeldConnection::~HeldConnection() {
+  if (!conn_.is_valid()) return;
+  // May run while a Python error is being raised; keep it out of the way.
+  PyObject *type, *value, *trace;
+  PyErr_Fetch(&type, &value, &trace);
+  try {
+    conn_.attr("terminate")();
+  } catch (...) {
+  }
+  PyErr_Clear();
+  PyErr_Restore(type, value, trace);
+}
+
+bridge::Coroutine close_connection(HeldConnection& conn) {
+  if (!conn.held()) co_return nb::none();
+  bool failed = false;
+  try {
+    co_await conn.get().attr("close")();
+  } catch (const nb::python_error& e) {
+    // An interruption leaves the connection held: the holder terminates it.
+    if (!is_ordinary(e)) throw;
+    failed = true;
+  }
+  nb::object closed = conn.release();
+  if (failed) closed.attr("terminate")();
+  co_return nb::none();
+}
+
+}  // namespace talvo::db

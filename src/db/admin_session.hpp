@@ -1,0 +1,61 @@
+// What the commands that change roles and databases share: the superuser
+// connection, the typed confirmation, the traceback switch, names in
+// statements, and connections that are closed on every path.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bridge/coroutine.hpp"
+#include "core/quote.hpp"
+#include "pyutil.hpp"
+
+namespace talvo::db {
+
+// The driver's connect for the superuser on the maintenance database.
+nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);
+
+// One line from standard input without its line end, as input() reads it:
+// EOFError at the end of input.
+nb::str read_line();
+
+// "[" + pid + "]Password for " + user + suffix, asked with the masked prompt.
+nb::str ask_password(nb::handle user, std::string_view suffix = ": ");
+
+// TRACEBACK (default "0"), lower-cased, is "1", "true" or "yes".
+bool traceback_requested();
+
+// The module's print_exception(), with `e` as the exception being handled.
+void print_exception_of(const nb::python_error& e);
+// tprint(e) when the module has an exception printer, else the standard
+// traceback text with a plain print.
+void print_traceback(const nb::python_error& e);
+
+// A role or database name as it goes into a statement; ValueError for a name
+// that cannot be sent.
+core::SqlName sql_name(nb::handle name);
+std::string sql_literal(std::string_view value);
+
+// The handler's open connection. Whatever way the frame ends (an error, a
+// cancellation, the coroutine being closed), a connection still held is
+// terminated, which needs no awaiting.
+class HeldConnection {
+ public:
+  HeldConnection() = default;
+  HeldConnection(const HeldConnection&) = delete;
+  HeldConnection& operator=(const HeldConnection&) = delete;
+  ~HeldConnection();
+
+  void hold(nb::object conn) { conn_ = std::move(conn); }
+  bool held() const { return conn_.is_valid(); }
+  nb::object get() const { return conn_; }
+  nb::object release() { return std::move(conn_); }
+
+ private:
+  nb::object conn_;
+};
+
+// Awaits conn.close() for a held connection; terminates it if closing fails.
+bridge::Coroutine close_connection(HeldConnection& conn);
+
+}  // namespace talvo::db

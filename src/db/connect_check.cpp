@@ -1,0 +1,39 @@
+// connect: a connection with explicit credentials that reports its own
+// failure instead of raising it.
+#include "bridge/coroutine.hpp"
+#include "db/admin_session.hpp"
+#include "db/db.hpp"
+
+namespace talvo::db {
+
+namespace {
+
+bridge::Coroutine connect(nb::object database, nb::object user, nb::object password,
+                          nb::object host, nb::object port) {
+  // Loading the driver is not guarded: that failure is the caller's.
+  nb::object asyncpg = nb::module_::import_("asyncpg");
+  std::optional<nb::python_error> failure;
+  try {
+    nb::object conn =
+        co_await asyncpg.attr("connect")("database"_a = database, "user"_a = user,
+                                         "password"_a = password, "host"_a = host, "port"_a = port);
+    co_return conn;
+  } catch (const nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    failure.emplace(e);
+  }
+  if (traceback_requested())
+    print_traceback(*failure);
+  else
+    print("❌ Error (new user connection): " + message(*failure), "#FF4500", true);
+  co_return nb::none();
+}
+
+}  // namespace
+
+void define_connect_check(nb::module_& m) {
+  m.def("connect", &connect, "database"_a.none() = "template1", "user"_a.none() = "postgres",
+        "password"_a.none() = "", "host"_a.none() = "127.0.0.1", "port"_a.none() = 5432);
+}
+
+}  // namespace talvo::db

@@ -1,0 +1,72 @@
+// drop_database: removes one database after its name is typed again,
+// ending the other clients' connections to it first.
+#include "bridge/coroutine.hpp"
+#include "db/admin_session.hpp"
+#include "db/db.hpp"
+
+namespace talvo::db {
+
+namespace {
+
+constexpr const char* kTerminateOthersSql =
+    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+    "WHERE datname = $1 AND pid <> pg_backend_pid()";
+
+// The name from -d, or else from the discovered settings.
+bool settle_database_name(nb::handle args) {
+  if (truthy(arg(args, "database"))) return true;
+  nb::object settings = routine("parse_django_settings")(
+      arg(args, "CONFIG_FILE"), "max_depth_up"_a = arg(args, "up_level"),
+      "max_depth_down"_a = arg(args, "down_level"));
+  if (truthy(settings)) {
+    nb::object name = settings.attr("get")("database");
+    if (truthy(name)) {
+      nb::setattr(args, "database", name);
+      print("📄 Using database: " + text(name), "#00CED1");
+      return true;
+    }
+  }
+  print("❌ Database name required. Use -d/--database", "#FF4500", true);
+  return false;
+}
+
+bridge::Coroutine drop_database(nb::object args) {
+  if (!settle_database_name(args)) co_return nb::none();
+  nb::object database = arg(args, "database");
+  print("⚠️ WARNING: You are about to DROP database '" + text(database) + "'", "#FFE713", true);
+  print("❓ Type the database name to confirm: ", "#19CDFF", true, "");
+  nb::object confirmation = read_line().attr("strip")();
+  if (!confirmation.equal(database)) {
+    print("❌ Database name mismatch. Aborted.", "#FF0008", true);
+    co_return nb::none();
+  }
+
+  HeldConnection held;
+  std::optional<nb::python_error> failure;
+  try {
+    log("notice", "database : postgres");
+    log("notice", "user     : " + text(arg(args, "user")));
+    log("notice", "password : " + text(arg(args, "passwd")));
+    log("notice", "host     : " + text(arg(args, "hostname")));
+    log("notice", "port     : " + text(arg(args, "port")));
+    core::SqlName name = sql_name(database);
+    held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
+    co_await held.get().attr("execute")(kTerminateOthersSql, database);
+    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name.sql);
+    print("✅ Database '" + text(database) + "' dropped successfully", "#00FF7F", true);
+    co_await close_connection(held);
+  } catch (const nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    failure.emplace(e);
+    print("❌ Error dropping database [0]: " + message(e), "#FF4500", true);
+    if (traceback_requested()) print_exception_of(e);
+  }
+  if (failure) co_await close_connection(held);
+  co_return nb::none();
+}
+
+}  // namespace
+
+void define_drop_database(nb::module_& m) { m.def("drop_database", &drop_database, "args"_a); }
+
+}  // namespace talvo::db

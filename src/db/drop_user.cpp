@@ -1,0 +1,45 @@
+// drop_user: removes one role after its name is typed again.
+#include "bridge/coroutine.hpp"
+#include "db/admin_session.hpp"
+#include "db/db.hpp"
+
+namespace talvo::db {
+
+namespace {
+
+bridge::Coroutine drop_user(nb::object args) {
+  nb::object username = arg(args, "username");
+  if (!truthy(username)) {
+    print("❌ Username required. Use -u/--username", "#FF4500", true);
+    co_return nb::none();
+  }
+  print("⚠️  WARNING: You are about to DROP user '" + text(username) + "'", "#FF4500", true);
+  print("❓ Type the username to confirm: ", "#FFFF00", true, "");
+  nb::object confirmation = read_line().attr("strip")();
+  if (!confirmation.equal(username)) {
+    print("❌ Username mismatch. Aborted.", "#FF4500", true);
+    co_return nb::none();
+  }
+
+  HeldConnection held;
+  std::optional<nb::python_error> failure;
+  try {
+    core::SqlName name = sql_name(username);
+    held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
+    co_await held.get().attr("execute")("DROP USER IF EXISTS " + name.sql);
+    print("✅ User '" + text(username) + "' dropped successfully", "#00FF7F", true);
+    co_await close_connection(held);
+  } catch (const nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    failure.emplace(e);
+    print("❌ Error dropping user [1]: " + message(e), "#FF4500", true);
+  }
+  if (failure) co_await close_connection(held);
+  co_return nb::none();
+}
+
+}  // namespace
+
+void define_drop_user(nb::module_& m) { m.def("drop_user", &drop_user, "args"_a); }
+
+}  // namespace talvo::db
