@@ -61,6 +61,20 @@ def test_symbolic_links_are_followed(log, tmp_path):
     assert talvo.find_settings_recursive(start, max_depth_down=0) == str(start / "settings.py")
 
 
+def test_links_inside_one_discovery(log, tmp_path):
+    start = tmp_path / "start"
+    start.mkdir()
+    os.symlink("loop", start / "loop")
+    os.symlink(tmp_path / "nowhere", start / "dangling")
+    touch(tmp_path / "shared" / ".yaml")
+    os.symlink(tmp_path / "shared", start / "shared")
+    os.symlink(tmp_path / "shared" / ".yaml", start / "yaml-link")
+    # The links are tested once, for ".env", and answered again for ".yaml".
+    assert talvo.find_any_config(str(start)) == str(start / "shared" / ".yaml")
+    os.symlink(tmp_path / "shared" / ".yaml", start / ".json")
+    assert talvo.find_any_config(str(start)) == str(start / ".json")
+
+
 def test_names_that_are_not_utf8_round_trip(log, tmp_path):
     base = os.fsencode(tmp_path)
     odd = base + b"/caf\xe9 \xff"

@@ -190,7 +190,7 @@ int ListingCache::stat_in(Directory& d, const std::string& dir, const std::strin
                           bool os_style, FileKind& kind) {
   // A listed directory in which a lookup has already worked answers for
   // its own entries; links and entries of unknown type still need stat().
-  if (d.searchable && d.listed && d.list_error == 0) {
+  if (d.searchable && d.listed && d.list_error == 0 && plain_name(name)) {
     auto at = d.index.find(name);
     if (at == d.index.end()) return ENOENT;
     switch (d.entries[at->second].type) {

@@ -387,3 +387,17 @@ TEST(Cache, FiveSearchesListEachDirectoryOnce) {
   // a listing, two more names looked up in the locked one.
   EXPECT_EQ(stat_calls, static_cast<int>(fs.lists.size()) + 2 + 2);
 }
+
+// A file name with a directory part is looked up through the filesystem,
+// never answered from the listing of the directory it starts in.
+TEST(Cache, NamesWithADirectoryPartAreLookedUp) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/a/conf");
+  fs.file("/p/a/conf/x.cfg");
+  ListingCache cache(fs);
+  EXPECT_EQ(search_down(cache, "/p", 3, "settings.py"), std::nullopt);
+  EXPECT_EQ(search_down(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
+  EXPECT_EQ(search_directory(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
+}
