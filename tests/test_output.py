@@ -168,3 +168,10 @@ def test_plain_logger_threshold_follows_debug(tmp_path):
                              env={"DEBUG": debug, "FORCE_PLAIN_LOG": "1", "PATH": "/usr/bin"},
                              cwd=tmp_path, check=True).stdout
         assert out.split() == [str(level), "talvo.talvo"]
+
+
+def test_rich_print_never_breaks_a_long_line(capsys, monkeypatch):
+    monkeypatch.setenv("COLUMNS", "40")
+    line = "   pg_dump -h 127.0.0.1 -p 5432 -U postgres -d shop -F p -f shop_backup.sql"
+    t.rich_print(line)
+    assert capsys.readouterr().out == line + "\n"

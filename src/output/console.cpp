@@ -30,7 +30,10 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   nb::object style = nb::module_::import_("rich.style").attr("Style")(**style_kwargs);
   // A Text is never parsed for markup, so brackets in msg print as typed.
   nb::object styled = nb::module_::import_("rich.text").attr("Text")(msg, "style"_a = style);
-  console.attr("print")(styled, "end"_a = end);
+  // Soft wrapping leaves line breaks to the terminal: a message is one line of
+  // output however wide, so a printed command (the pg_dump line) can be
+  // copied and run as it stands.
+  console.attr("print")(styled, "end"_a = end, "soft_wrap"_a = true);
 }
 
 void print_handled_exception() { new_console().attr("print_exception")(); }
