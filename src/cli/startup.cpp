@@ -28,9 +28,15 @@ bool debug_switch_given(nb::handle argv) {
 // through to the C environment that child processes inherit.
 void set_flag(nb::handle environ, const char* name) { environ[name] = "1"; }
 
+// The facilities every run relies on are bound before anything else, so a
+// broken interpreter fails the module load rather than some later command.
+// Everything else is imported by the routine that needs it.
+constexpr const char* kStandardFacilities[] = {"os", "sys", "asyncio", "urllib.parse"};
+
 }  // namespace
 
 void scan_debug_switch() {
+  for (const char* name : kStandardFacilities) nb::module_::import_(name);
   nb::object environ = nb::module_::import_("os").attr("environ");
   nb::object argv = nb::module_::import_("sys").attr("argv");
   if (debug_switch_given(argv)) {

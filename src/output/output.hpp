@@ -8,4 +8,9 @@ namespace talvo::output {
 void define_logger_factory(nb::module_& m);  // get_logger
 void define_console(nb::module_& m);         // print_exception, rich_print
 
+// The module's print_exception for an error caught in C++. A C++ catch block
+// is not a Python exception handler, so print_exception() alone would find no
+// exception; `e` is made the handled exception while it prints.
+void print_exception(const nb::python_error& e);
+
 }  // namespace talvo::output

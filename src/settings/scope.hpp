@@ -4,6 +4,10 @@
 // scope every search sees the filesystem afresh.
 #pragma once
 
+namespace talvo::core {
+class ListingCache;
+}
+
 namespace talvo::settings {
 
 class DiscoveryScope {
@@ -13,5 +17,10 @@ class DiscoveryScope {
   DiscoveryScope(const DiscoveryScope&) = delete;
   DiscoveryScope& operator=(const DiscoveryScope&) = delete;
 };
+
+namespace detail {
+// The cache of the innermost live scope, or null outside every scope.
+core::ListingCache* scope_cache();
+}  // namespace detail
 
 }  // namespace talvo::settings

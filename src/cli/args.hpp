@@ -1,0 +1,33 @@
+// Reading the parsed command-line record.
+#pragma once
+
+#include <string>
+
+#include "pyutil.hpp"
+
+namespace talvo::cli {
+
+// The attribute as text, or empty when it is missing or not a text.
+inline std::string word_of(nb::handle args, const char* name) {
+  nb::object value = nb::getattr(args, name, nb::none());
+  return nb::isinstance<nb::str>(value) ? nb::cast<std::string>(value) : std::string();
+}
+
+// Whether the parsed command defines the attribute. The record answers None
+// for attributes it lacks, so hasattr cannot tell.
+inline bool defines(nb::handle args, const char* name) {
+  nb::object fields = nb::getattr(args, "__dict__", nb::none());
+  if (nb::isinstance<nb::dict>(fields)) return nb::borrow<nb::dict>(fields).contains(name);
+  return nb::hasattr(args, name);
+}
+
+// settings[key], or None when the settings are missing or empty or lack the
+// entry.
+inline nb::object setting(nb::handle settings, const char* key) {
+  if (settings.is_none() || !truthy(settings)) return nb::none();
+  int has = PySequence_Contains(settings.ptr(), nb::str(key).ptr());
+  if (has < 0) throw nb::python_error();
+  return has ? nb::object(settings[key]) : nb::none();
+}
+
+}  // namespace talvo::cli

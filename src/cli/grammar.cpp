@@ -1,0 +1,228 @@
+// The command-line grammar, built on argparse with rich-argparse's help
+// formatter on every parser.
+#include <string>
+#include <utility>
+
+#include "cli/cli.hpp"
+
+namespace talvo::cli {
+namespace {
+
+constexpr const char* kDescription = "Production-ready PostgreSQL management CLI tool with asyncpg";
+
+// argparse hands a leading optional positional the first plain word, even
+// when that word is a command name, so "show dbs" would read as the file
+// "show" and the command "dbs". Here the file positional only appears in the
+// help and matches nothing; the command action receives every word from the
+// first plain one on and decides whether that word is a command or the file.
+// An option the parsed command does not define reads as None on the result.
+constexpr const char* kParserSource = R"PY(
+import argparse
+
+class ConfigFileAction(argparse.Action):
+    def __call__(self, parser, namespace, values, option_string=None):
+        if values is not None:
+            setattr(namespace, self.dest, values)
+
+class CommandAction(argparse._SubParsersAction):
+    def __call__(self, parser, namespace, values, option_string=None):
+        word = values[0]
+        if word in self.choices or getattr(namespace, "CONFIG_FILE", None) is not None:
+            argparse.ArgumentParser._check_value(parser, self, word)
+            return super().__call__(parser, namespace, values, option_string)
+        namespace.CONFIG_FILE = word
+        # Top-level options may stand between the file and the command word.
+        _, extras = argparse.ArgumentParser.parse_known_args(parser, values[1:], namespace)
+        if extras:
+            vars(namespace).setdefault(argparse._UNRECOGNIZED_ARGS_ATTR, []).extend(extras)
+
+class Args(argparse.Namespace):
+    def __getattr__(self, name):
+        if name.startswith("_"):
+            raise AttributeError(name)
+        return None
+
+class Parser(argparse.ArgumentParser):
+    def _get_nargs_pattern(self, action):
+        if isinstance(action, ConfigFileAction):
+            return "(-*-*)"
+        return super()._get_nargs_pattern(action)
+
+    def _check_value(self, action, value):
+        if not isinstance(action, CommandAction):
+            super()._check_value(action, value)
+
+    def parse_known_args(self, args=None, namespace=None):
+        namespace, extras = super().parse_known_args(args, namespace)
+        if type(namespace) is argparse.Namespace:
+            namespace.__class__ = Args
+        return namespace, extras
+)PY";
+
+// Help texts go through %-formatting in argparse.
+std::string help_literal(std::string s) {
+  for (std::size_t i = 0; (i = s.find('%', i)) != std::string::npos; i += 2) s.insert(i, "%");
+  return s;
+}
+
+struct Grammar {
+  nb::object parser_class, config_file_action, command_action, formatter, int_type;
+};
+
+nb::object add_parser(const Grammar& g, nb::handle subparsers, const char* name, const char* help) {
+  return subparsers.attr("add_parser")(name, "help"_a = help, "formatter_class"_a = g.formatter);
+}
+
+void add_database(nb::handle p) {
+  p.attr("add_argument")("-d", "--database", "dest"_a = "database", "default"_a = nb::none(),
+                         "help"_a = "Database name (auto-detect if not provided)");
+}
+
+void add_debug(nb::handle p) {
+  p.attr("add_argument")("--debug", "dest"_a = "debug", "action"_a = "store_true",
+                         "help"_a = "Enable debug mode");
+}
+
+void add_levels(const Grammar& g, nb::handle p) {
+  p.attr("add_argument")("-ul", "--up-level", "dest"_a = "up_level", "type"_a = g.int_type,
+                         "default"_a = 0, "help"_a = "Max deep up level config file search, default=0");
+  p.attr("add_argument")("-dl", "--down-level", "dest"_a = "down_level", "type"_a = g.int_type,
+                         "default"_a = 1,
+                         "help"_a = "Max deep down level config file search, default=1");
+}
+
+void add_optional_table(nb::handle p) {
+  p.attr("add_argument")("-t", "--table", "dest"_a = "table", "default"_a = nb::none(),
+                         "help"_a = "Table name (optional)");
+}
+
+void add_global_options(const Grammar& g, nb::handle p) {
+  nb::module_ m = self();
+  std::string host = text(m.attr("HOST"));
+  std::string port = text(m.attr("DEFAULT_PORT"));
+  p.attr("add_argument")("CONFIG_FILE", "nargs"_a = "?", "default"_a = nb::none(),
+                         "action"_a = g.config_file_action,
+                         "help"_a = "Optional config file (*.env, *.ini, *.toml, *.json, *.yml/yaml)");
+  p.attr("add_argument")("-H", "--hostname", "dest"_a = "hostname", "default"_a = m.attr("HOST"),
+                         "help"_a = help_literal("PostgreSQL server address (default: " + host + ")"));
+  p.attr("add_argument")("-U", "--user", "dest"_a = "user", "default"_a = "postgres",
+                         "help"_a = "PostgreSQL superuser (default: postgres)");
+  p.attr("add_argument")("-P", "--passwd", "dest"_a = "passwd", "default"_a = nb::none(),
+                         "help"_a = "PostgreSQL superuser password");
+  p.attr("add_argument")("--port", "dest"_a = "port", "type"_a = g.int_type,
+                         "default"_a = m.attr("DEFAULT_PORT"),
+                         "help"_a = help_literal("PostgreSQL server port (default: " + port + ")"));
+  add_levels(g, p);
+  add_debug(p);
+  p.attr("add_argument")("-v", "--version", "dest"_a = "version", "action"_a = "store_true",
+                         "help"_a = "Show version");
+}
+
+void add_show(const Grammar& g, nb::handle commands) {
+  nb::object show = add_parser(g, commands, "show", "Show database information");
+  nb::object sub = show.attr("add_subparsers")("dest"_a = "show_command", "help"_a = "Show options");
+  add_parser(g, sub, "dbs", "List all databases");
+
+  nb::object tables = add_parser(g, sub, "tables", "List tables in database");
+  add_database(tables);
+  add_debug(tables);
+  add_levels(g, tables);
+
+  add_parser(g, sub, "users", "List all users/roles");
+  add_parser(g, sub, "connections", "Show active connections");
+
+  for (auto [name, help] : {std::pair{"indexes", "Show indexes"}, std::pair{"size", "Show sizes"}}) {
+    nb::object p = add_parser(g, sub, name, help);
+    add_database(p);
+    add_optional_table(p);
+    add_debug(p);
+    add_levels(g, p);
+  }
+}
+
+void add_create(const Grammar& g, nb::handle commands) {
+  nb::object p = add_parser(g, commands, "create", "Create user and database");
+  p.attr("add_argument")("CONFIG", "nargs"_a = "*", "help"_a = "Format: NEW_USERNAME NEW_PASSWORD NEW_DB");
+  p.attr("add_argument")("-u", "--username", "dest"_a = "username", "default"_a = nb::none(),
+                         "help"_a = "New PostgreSQL username");
+  p.attr("add_argument")("-p", "--password", "dest"_a = "password", "default"_a = nb::none(),
+                         "help"_a = "Password for new user");
+  p.attr("add_argument")("-d", "--database", "dest"_a = "database", "default"_a = nb::none(),
+                         "help"_a = "Database name to create");
+  add_debug(p);
+  add_levels(g, p);
+}
+
+void add_describe(const Grammar& g, nb::handle commands) {
+  nb::object p = add_parser(g, commands, "describe", "Show table structure");
+  add_database(p);
+  p.attr("add_argument")("-t", "--table", "dest"_a = "table", "required"_a = true,
+                         "help"_a = "Table name");
+  add_debug(p);
+  add_levels(g, p);
+}
+
+void add_query(const Grammar& g, nb::handle commands) {
+  nb::object p = add_parser(g, commands, "query", "Execute SQL query");
+  add_database(p);
+  p.attr("add_argument")("-q", "--query", "dest"_a = "query", "required"_a = true,
+                         "help"_a = "SQL query to execute");
+  p.attr("add_argument")("--readonly", "dest"_a = "readonly", "action"_a = "store_true",
+                         "help"_a = "Prevent destructive operations");
+  p.attr("add_argument")("--limit", "dest"_a = "limit", "type"_a = g.int_type,
+                         "default"_a = nb::none(), "help"_a = "Limit rows displayed (default: 100)");
+  add_debug(p);
+  add_levels(g, p);
+}
+
+void add_backup(const Grammar& g, nb::handle commands) {
+  nb::object p = add_parser(g, commands, "backup", "Backup database");
+  add_database(p);
+  add_debug(p);
+  add_levels(g, p);
+}
+
+void add_drop(const Grammar& g, nb::handle commands) {
+  nb::object drop = add_parser(g, commands, "drop", "Drop database or user");
+  nb::object sub = drop.attr("add_subparsers")("dest"_a = "drop_command", "help"_a = "Drop options");
+
+  nb::object database = add_parser(g, sub, "database", "Drop a database");
+  add_database(database);
+  add_debug(database);
+
+  nb::object user = add_parser(g, sub, "user", "Drop a user/role");
+  user.attr("add_argument")("-u", "--username", "dest"_a = "username", "required"_a = true,
+                            "help"_a = "Username to drop");
+  add_debug(user);
+  add_levels(g, user);
+}
+
+nb::object setup_argument_parser() {
+  Grammar g;
+  g.formatter = nb::module_::import_("rich_argparse").attr("RichHelpFormatter");
+  nb::dict scope;
+  nb::module_::import_("builtins").attr("exec")(kParserSource, scope);
+  g.parser_class = scope["Parser"];
+  g.config_file_action = scope["ConfigFileAction"];
+  g.command_action = scope["CommandAction"];
+  g.int_type = nb::module_::import_("builtins").attr("int");
+
+  nb::object parser = g.parser_class("prog"_a = "talvo", "description"_a = kDescription,
+                                     "formatter_class"_a = g.formatter);
+  add_global_options(g, parser);
+  nb::object commands = parser.attr("add_subparsers")(
+      "dest"_a = "command", "help"_a = "Available commands", "action"_a = g.command_action);
+  add_show(g, commands);
+  add_create(g, commands);
+  add_describe(g, commands);
+  add_query(g, commands);
+  add_backup(g, commands);
+  add_drop(g, commands);
+  return parser;
+}
+
+}  // namespace
+
+void define_grammar(nb::module_& m) { m.def("setup_argument_parser", &setup_argument_parser); }
+
+}  // namespace talvo::cli

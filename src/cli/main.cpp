@@ -1,0 +1,119 @@
+// The program's entry point.
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <nanobind/stl/string_view.h>
+
+#include "cli/args.hpp"
+#include "cli/cli.hpp"
+#include "settings/scope.hpp"
+
+namespace talvo::cli {
+namespace {
+
+constexpr std::string_view kVersionWords[] = {"--version", "-v"};
+
+bool version_requested(nb::handle argv) {
+  for (nb::handle word : argv) {
+    if (!nb::isinstance<nb::str>(word)) continue;
+    auto w = nb::cast<std::string_view>(word);
+    for (auto v : kVersionWords)
+      if (w == v) return true;
+  }
+  return false;
+}
+
+void print_version_line() {
+  nb::module_ markup = nb::module_::import_("rich.markup");
+  // The version is data, not markup: a bracket in it must neither vanish nor
+  // break the line. No highlighter either, so the number keeps its colour.
+  nb::object version = markup.attr("escape")(routine("get_version")());
+  nb::str line = nb::str("📦 [bold #FFFF00]Version:[/] [bold #00FFFF]{}[/]").format(version);
+  nb::module_::import_("rich.console").attr("Console")().attr("print")(line, "highlight"_a = false);
+}
+
+[[noreturn]] void exit_with(int status) {
+  nb::module_::import_("sys").attr("exit")(status);
+  throw nb::python_error();  // not reached: sys.exit raises SystemExit
+}
+
+// Discovered settings win over the command line for these three.
+void copy_settings(nb::handle args, nb::handle db_config) {
+  nb::object database = setting(db_config, "database");
+  nb::setattr(args, "database",
+              truthy(database) ? database : nb::getattr(args, "database", nb::none()));
+  nb::object host = setting(db_config, "host");
+  nb::setattr(args, "hostname", truthy(host) ? host : nb::getattr(args, "hostname", nb::none()));
+  nb::object port = setting(db_config, "port");
+  nb::setattr(args, "port",
+              truthy(port) ? nb::object(nb::int_(port)) : nb::getattr(args, "port", nb::none()));
+}
+
+nb::object subcommand_parser(nb::handle parser, const char* command, const char* word) {
+  for (nb::handle action : parser.attr("_actions")) {
+    if (word_of(action, "dest") != command) continue;
+    return action.attr("choices").attr("get")(word);
+  }
+  return nb::none();
+}
+
+void run_to_completion(nb::object coroutine) {
+  // A Runner cancels the task on Ctrl-C and lets it finish its cleanup
+  // before the interruption goes on.
+  nb::object runner = nb::module_::import_("asyncio").attr("Runner")();
+  try {
+    runner.attr("run")(coroutine);
+  } catch (...) {
+    runner.attr("close")();
+    throw;
+  }
+  runner.attr("close")();
+}
+
+void main_entry() {
+  settings::DiscoveryScope scope;
+  nb::object argv = nb::module_::import_("sys").attr("argv");
+  if (version_requested(argv)) {
+    print_version_line();
+    exit_with(0);
+  }
+
+  nb::object parser = routine("setup_argument_parser")();
+  if (nb::len(argv) == 1) {
+    parser.attr("print_help")();
+    exit_with(1);
+  }
+  nb::list words;
+  bool program_name = true;
+  for (nb::handle word : argv) {
+    if (!std::exchange(program_name, false)) words.append(word);
+  }
+  nb::object args = parser.attr("parse_args")(words);
+
+  if (defines(args, "CONFIG")) {
+    nb::setattr(args, "up_level", nb::int_(0));
+    nb::setattr(args, "down_level", nb::int_(0));
+  }
+  nb::object db_config = routine("parse_django_settings")(
+      nb::getattr(args, "CONFIG_FILE", nb::none()),
+      "max_depth_up"_a = nb::getattr(args, "up_level", nb::none()),
+      "max_depth_down"_a = nb::getattr(args, "down_level", nb::none()));
+  log("info", "db_config:: " + text(db_config));
+  if (truthy(db_config)) copy_settings(args, db_config);
+
+  if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");
+  log("warning", "args.command: " + text(nb::getattr(args, "command", nb::none())));
+
+  routine("ensure_superuser_password")(args, db_config);
+
+  nb::object show_parser = subcommand_parser(parser, "command", "show");
+  nb::object drop_parser = subcommand_parser(parser, "command", "drop");
+  run_to_completion(routine("run_command")(args, show_parser, drop_parser));
+}
+
+}  // namespace
+
+void define_main(nb::module_& m) { m.def("main", &main_entry); }
+
+}  // namespace talvo::cli

@@ -1,0 +1,52 @@
+#include "core/readout.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace talvo::core {
+
+std::string format_gigabytes(std::int64_t bytes) {
+  // Dividing by a power of two is exact, so converting first and dividing
+  // after gives the same double as a correctly rounded integer division.
+  double gib = static_cast<double>(bytes) / 1073741824.0;
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f", gib);
+  return buf;
+}
+
+std::string mask_password(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++n;
+  }
+  return std::string(n, '*');
+}
+
+std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_text) {
+  for (std::string_view word : kDangerousKeywords) {
+    if (upper_text.find(word) != std::string_view::npos) return word;
+  }
+  return std::nullopt;
+}
+
+bool is_select(std::string_view upper_trimmed_text) {
+  return upper_trimmed_text.starts_with("SELECT");
+}
+
+std::int64_t display_limit(std::optional<std::int64_t> limit) {
+  if (!limit || *limit == 0) return 100;
+  return *limit;
+}
+
+std::int64_t rows_shown(std::int64_t available, std::int64_t limit) {
+  if (limit >= 0) return std::min(available, limit);
+  return std::max<std::int64_t>(0, available + limit);
+}
+
+std::string format_timestamp(const std::tm& local_time) {
+  char buf[32];
+  std::size_t n = std::strftime(buf, sizeof buf, "%Y%m%d_%H%M%S", &local_time);
+  return std::string(buf, n);
+}
+
+}  // namespace talvo::core

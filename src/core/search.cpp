@@ -1,0 +1,360 @@
+#include "core/search.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace talvo::core {
+namespace {
+
+// Directory names that hold tools or caches rather than a project's files.
+constexpr std::string_view kSkippedNames[] = {"node_modules", "venv", "__pycache__"};
+constexpr std::string_view kSkippedPart = "-env";
+
+// Failures that pathlib's is_file()/is_dir() report as "no" rather than raise.
+bool means_absent(int error) {
+  return error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP;
+}
+
+EntryType entry_type(unsigned char d_type) {
+  switch (d_type) {
+    case DT_REG: return EntryType::regular;
+    case DT_DIR: return EntryType::directory;
+    case DT_LNK: return EntryType::symlink;
+    case DT_UNKNOWN: return EntryType::unknown;
+    default: return EntryType::other;
+  }
+}
+
+bool plain_name(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find('/') == std::string_view::npos;
+}
+
+// Walks through directory handles, as find does: a test or listing inside
+// the directory last opened costs a lookup of one name rather than of a
+// whole path. The handles of the current chain of directories stay open
+// until forget(); a path that is not below them is opened from scratch, and
+// any handle that cannot be had falls back to the plain path call, whose
+// answer is the same.
+class SystemFileSystem final : public FileSystem {
+ public:
+  ~SystemFileSystem() override { forget(); }
+
+  int stat(const std::string& path, FileKind& kind) override {
+    struct ::stat st;
+    int rc;
+    std::size_t slash = path.find_last_of('/');
+    int fd = -1;
+    if (slash != std::string::npos && plain_name(std::string_view(path).substr(slash + 1)))
+      fd = open_dir(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (fd >= 0)
+      rc = ::fstatat(fd, path.c_str() + slash + 1, &st, 0);
+    else
+      rc = ::stat(path.c_str(), &st);
+    if (rc != 0) return errno;
+    kind = S_ISREG(st.st_mode) ? FileKind::regular
+           : S_ISDIR(st.st_mode) ? FileKind::directory
+                                 : FileKind::other;
+    return 0;
+  }
+
+  int list(const std::string& path, std::vector<DirEntry>& entries) override {
+    int fd = open_dir(path);
+    if (fd < 0) return list_by_path(path, entries);
+    Handle& handle = stack_.back();
+    if (handle.read && ::lseek(fd, 0, SEEK_SET) != 0) return list_by_path(path, entries);
+    handle.read = true;
+#ifdef __linux__
+    buffer_.resize(32768);
+    for (;;) {
+      long got = ::syscall(SYS_getdents64, fd, buffer_.data(), buffer_.size());
+      if (got < 0) {
+        int error = errno;
+        entries.clear();
+        return error;
+      }
+      if (got == 0) return 0;
+      std::size_t at = 0;
+      while (at < static_cast<std::size_t>(got)) {
+        // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name.
+        unsigned short reclen;
+        std::memcpy(&reclen, buffer_.data() + at + 16, sizeof reclen);
+        unsigned char type = static_cast<unsigned char>(buffer_[at + 18]);
+        const char* name = buffer_.data() + at + 19;
+        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
+          entries.push_back({name, entry_type(type)});
+        at += reclen;
+      }
+    }
+#else
+    return list_by_path(path, entries);
+#endif
+  }
+
+  void forget() override {
+    for (Handle& handle : stack_) ::close(handle.fd);
+    stack_.clear();
+  }
+
+ private:
+  struct Handle {
+    std::string path;
+    int fd;
+    bool read;
+  };
+
+  // Past this many open handles the walk goes on by paths (a deep chain
+  // through looping links must not run out of descriptors).
+  static constexpr std::size_t kMaxHandles = 128;
+
+  static bool is_child(const std::string& parent, const std::string& path) {
+    if (path.size() <= parent.size() || path.compare(0, parent.size(), parent) != 0) return false;
+    std::string_view rest = std::string_view(path).substr(parent.size());
+    if (parent.back() != '/') {
+      if (rest.front() != '/') return false;
+      rest.remove_prefix(1);
+    }
+    return plain_name(rest);
+  }
+
+  // A handle for the directory `path`, or -1.
+  int open_dir(const std::string& path) {
+    if (path.empty()) return -1;
+    while (!stack_.empty()) {
+      if (stack_.back().path == path) return stack_.back().fd;
+      if (is_child(stack_.back().path, path)) break;
+      ::close(stack_.back().fd);
+      stack_.pop_back();
+    }
+    if (stack_.size() >= kMaxHandles) return -1;
+    constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+    int fd = stack_.empty()
+                 ? ::open(path.c_str(), flags)
+                 : ::openat(stack_.back().fd, path.c_str() + path.find_last_of('/') + 1, flags);
+    if (fd < 0) return -1;
+    stack_.push_back({path, fd, false});
+    return fd;
+  }
+
+  static int list_by_path(const std::string& path, std::vector<DirEntry>& entries) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return errno;
+    int error = 0;
+    for (;;) {
+      errno = 0;
+      const dirent* e = ::readdir(dir);
+      if (e == nullptr) {
+        error = errno;
+        break;
+      }
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      entries.push_back({name, entry_type(e->d_type)});
+    }
+    ::closedir(dir);
+    // A listing that breaks off lists nothing, as os.listdir() does.
+    if (error != 0) entries.clear();
+    return error;
+  }
+
+  std::vector<Handle> stack_;
+  std::vector<char> buffer_;
+};
+
+}  // namespace
+
+FileSystem& system_filesystem() {
+  static SystemFileSystem fs;
+  return fs;
+}
+
+FileTestError::FileTestError(int error, std::string path)
+    : std::runtime_error(std::strerror(error)), error_(error), path_(std::move(path)) {}
+
+ListingCache::Directory& ListingCache::child(Directory& parent, std::size_t index,
+                                             const std::string& path) {
+  if (parent.children.size() != parent.entries.size())
+    parent.children.assign(parent.entries.size(), nullptr);
+  Directory*& known = parent.children[index];
+  if (known == nullptr) known = &directories_[path];
+  return *known;
+}
+
+int ListingCache::stat_in(Directory& d, const std::string& dir, const std::string& name,
+                          bool os_style, FileKind& kind) {
+  // A listed directory in which a lookup has already worked answers for
+  // its own entries; links and entries of unknown type still need stat().
+  if (d.searchable && d.listed && d.list_error == 0) {
+    auto at = d.index.find(name);
+    if (at == d.index.end()) return ENOENT;
+    switch (d.entries[at->second].type) {
+      case EntryType::regular: kind = FileKind::regular; return 0;
+      case EntryType::directory: kind = FileKind::directory; return 0;
+      case EntryType::other: kind = FileKind::other; return 0;
+      default: break;
+    }
+  }
+  std::string path = os_style ? os_join(dir, name) : join_path(dir, name);
+  if (auto it = stats_.find(path); it != stats_.end()) {
+    kind = it->second.kind;
+    return it->second.error;
+  }
+  int error = fs_.stat(path, kind);
+  // Reaching the name at all (found, or not there) proves the directory
+  // searchable. A failure may come from a link's target, so it proves
+  // nothing about the directory.
+  if (error == 0 || error == ENOENT) d.searchable = true;
+  if (error != 0) kind = FileKind::other;
+  stats_.emplace(std::move(path), Stat{error, kind});
+  return error;
+}
+
+int ListingCache::list(Directory& d, const std::string& dir,
+                       const std::vector<DirEntry>*& entries, bool& exact) {
+  if (!d.listed) {
+    d.listed = true;
+    d.list_error = fs_.list(dir, d.entries);
+    d.index.reserve(d.entries.size());
+    for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
+  }
+  entries = &d.entries;
+  exact = d.searchable && d.list_error == 0;
+  return d.list_error;
+}
+
+bool skipped_directory(std::string_view name) {
+  for (std::string_view skipped : kSkippedNames)
+    if (name == skipped) return true;
+  return name.find(kSkippedPart) != std::string_view::npos;
+}
+
+std::string join_path(const std::string& dir, const std::string& name) {
+  if (!dir.empty() && dir.back() == '/') return dir + name;
+  std::string path;
+  path.reserve(dir.size() + 1 + name.size());
+  path.append(dir).push_back('/');
+  path.append(name);
+  return path;
+}
+
+std::string parent_path(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  std::size_t end = slash;
+  while (end > 0 && path[end - 1] == '/') --end;
+  if (end == 0) return path.substr(0, slash + 1);
+  return path.substr(0, end);
+}
+
+std::string os_join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+namespace {
+
+std::optional<std::string> search_down_at(ListingCache& cache, ListingCache::Directory& d,
+                                          const std::string& root, long long depth,
+                                          long long max_depth, const std::string& filename) {
+  if (depth > max_depth) return std::nullopt;
+  FileKind kind;
+  int error = cache.stat_in(d, root, filename, false, kind);
+  if (error == 0) {
+    if (kind == FileKind::regular) return join_path(root, filename);
+  } else if (!means_absent(error)) {
+    throw FileTestError(error, join_path(root, filename));
+  }
+
+  const std::vector<DirEntry>* entries = nullptr;
+  bool exact = false;
+  if (cache.list(d, root, entries, exact) != 0) return std::nullopt;
+  try {
+    for (std::size_t i = 0; i < entries->size(); ++i) {
+      const DirEntry& entry = (*entries)[i];
+      if (!(exact && entry.type == EntryType::directory)) {
+        if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
+          continue;
+        error = cache.stat_in(d, root, entry.name, false, kind);
+        // A failing directory test ends this directory's listing.
+        if (error != 0 && !means_absent(error)) return std::nullopt;
+        if (error != 0 || kind != FileKind::directory) continue;
+      }
+      if (skipped_directory(entry.name)) continue;
+      std::string item = join_path(root, entry.name);
+      ListingCache::Directory& sub = cache.child(d, i, item);
+      if (auto found = search_down_at(cache, sub, item, depth + 1, max_depth, filename))
+        return found;
+    }
+  } catch (const FileTestError&) {
+    // The file test of a subdirectory failed: this directory yields nothing,
+    // and the caller goes on with its next entry.
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> search_directory_at(ListingCache& cache, ListingCache::Directory& d,
+                                               const std::string& path, long long depth,
+                                               long long max_depth,
+                                               const std::string& filename) {
+  if (depth > max_depth) return std::nullopt;
+  FileKind kind;
+  if (cache.stat_in(d, path, filename, true, kind) == 0 && kind == FileKind::regular)
+    return os_join(path, filename);
+
+  const std::vector<DirEntry>* entries = nullptr;
+  bool exact = false;
+  if (cache.list(d, path, entries, exact) != 0) return std::nullopt;
+  for (std::size_t i = 0; i < entries->size(); ++i) {
+    const DirEntry& entry = (*entries)[i];
+    if (!(exact && entry.type == EntryType::directory)) {
+      if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
+        continue;
+      if (cache.stat_in(d, path, entry.name, true, kind) != 0 || kind != FileKind::directory)
+        continue;
+    }
+    if (skipped_directory(entry.name)) continue;
+    std::string item = os_join(path, entry.name);
+    ListingCache::Directory& sub = cache.child(d, i, item);
+    auto found = search_directory_at(cache, sub, item, depth + 1, max_depth, filename);
+    if (found && !found->empty()) return found;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> search_down(ListingCache& cache, const std::string& root,
+                                       long long max_depth, const std::string& filename) {
+  return search_down_at(cache, cache.directory(root), root, 0, max_depth, filename);
+}
+
+std::optional<std::string> search_directory(ListingCache& cache, const std::string& path,
+                                            long long max_depth, const std::string& filename) {
+  return search_directory_at(cache, cache.directory(path), path, 0, max_depth, filename);
+}
+
+std::optional<std::string> find_upward(ListingCache& cache, const std::string& start,
+                                       long long max_depth_up, long long max_depth_down,
+                                       const std::string& filename, SearchObserver& observer) {
+  auto result = search_down(cache, start, max_depth_down, filename);
+  observer.down_result(0, result);
+  if (result || max_depth_up <= 0) return result;
+
+  std::string current = parent_path(start);
+  observer.ancestors(current, parent_path(current));
+  for (long long depth = 0; current != parent_path(current) && depth <= max_depth_up; ++depth) {
+    result = search_down(cache, current, max_depth_down, filename);
+    observer.down_result(1, result);
+    if (result) return result;
+    current = parent_path(current);
+  }
+  return std::nullopt;
+}
+
+}  // namespace talvo::core

@@ -1,0 +1,142 @@
+// Searches for a settings file in the directory tree around a start
+// directory, on byte paths, through a replaceable filesystem.
+//
+// Two flavours with different error rules: `search_down` (pathlib-style
+// tests: a failing file test is an error that abandons the parent's listing)
+// and `search_directory` (os.path-style tests: every failure means "no").
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace talvo::core {
+
+// What a stat() following symbolic links found.
+enum class FileKind : std::uint8_t { regular, directory, other };
+
+// d_type of a listing entry, as far as the listing tells it.
+enum class EntryType : std::uint8_t { unknown, regular, directory, symlink, other };
+
+struct DirEntry {
+  std::string name;
+  EntryType type;
+};
+
+// The few system calls the searches make. Tests substitute their own to
+// reach failures that a privileged process never sees.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // stat() following symbolic links: 0 and `kind`, or the errno value.
+  virtual int stat(const std::string& path, FileKind& kind) = 0;
+  // The names of `path` in the order the system lists them, without "." and
+  // "..": 0 and `entries`, or the errno value (nothing is listed then).
+  virtual int list(const std::string& path, std::vector<DirEntry>& entries) = 0;
+  // Drops whatever the implementation keeps between calls (open directory
+  // handles), so that later calls see the filesystem afresh.
+  virtual void forget() {}
+};
+
+// The real filesystem (stat, opendir/readdir).
+FileSystem& system_filesystem();
+
+// A file test failed in a way that is neither "absent" nor "not a file".
+class FileTestError : public std::runtime_error {
+ public:
+  FileTestError(int error, std::string path);
+  int error() const noexcept { return error_; }
+  const std::string& path() const noexcept { return path_; }
+
+ private:
+  int error_;
+  std::string path_;
+};
+
+// Listings and file tests, each made at most once while the cache lives.
+// Answers are exactly those the system calls would give: a file test inside
+// a directory is derived from its listing only once a real lookup has shown
+// the directory searchable, and only where the entry's type is known.
+class ListingCache {
+ public:
+  // What the cache knows of one directory, found by its path once and then
+  // reached from its parent's entries without further lookups.
+  struct Directory {
+    bool listed = false;
+    int list_error = 0;
+    // Lookups inside proved to work (a name was found, or found missing).
+    bool searchable = false;
+    std::vector<DirEntry> entries;
+    std::unordered_map<std::string, std::size_t> index;  // name -> entry
+    std::vector<Directory*> children;                    // per entry, once reached
+  };
+
+  explicit ListingCache(FileSystem& fs) : fs_(fs) {}
+  ~ListingCache() { fs_.forget(); }
+  ListingCache(const ListingCache&) = delete;
+  ListingCache& operator=(const ListingCache&) = delete;
+
+  Directory& directory(const std::string& path) { return directories_[path]; }
+  // The directory of `parent`'s entry `index`, whose path is `path`.
+  Directory& child(Directory& parent, std::size_t index, const std::string& path);
+
+  // stat() of `name` inside `d`, the directory at `dir`; `os_style` joins
+  // the path as os.path.join does rather than pathlib.
+  int stat_in(Directory& d, const std::string& dir, const std::string& name, bool os_style,
+              FileKind& kind);
+  // The listing of `d` at `dir`, or its errno value (entries then empty).
+  // `exact` tells whether the entries' types answer the file tests inside.
+  int list(Directory& d, const std::string& dir, const std::vector<DirEntry>*& entries,
+           bool& exact);
+
+ private:
+  struct Stat {
+    int error;
+    FileKind kind;
+  };
+
+  FileSystem& fs_;
+  std::unordered_map<std::string, Directory> directories_;
+  std::unordered_map<std::string, Stat> stats_;
+};
+
+// True for directory names that no search enters.
+bool skipped_directory(std::string_view name);
+
+// Path arithmetic on absolute normalised paths, as pathlib does it.
+std::string join_path(const std::string& dir, const std::string& name);
+std::string parent_path(const std::string& path);
+// os.path.join(dir, name) for text paths given as they are.
+std::string os_join(const std::string& dir, const std::string& name);
+
+// Downward scan from `root` (depth 0) to `max_depth` inclusive. Throws
+// FileTestError when the file test at `root` itself fails.
+std::optional<std::string> search_down(ListingCache& cache, const std::string& root,
+                                       long long max_depth, const std::string& filename);
+
+// Downward scan where every failure means "not there".
+std::optional<std::string> search_directory(ListingCache& cache, const std::string& path,
+                                            long long max_depth, const std::string& filename);
+
+// Receives the progress of `find_upward`, so the caller can log it.
+class SearchObserver {
+ public:
+  virtual ~SearchObserver() = default;
+  // phase 0: the start directory; 1: an ancestor.
+  virtual void down_result(int /*phase*/, const std::optional<std::string>& /*result*/) {}
+  virtual void ancestors(const std::string& /*current*/, const std::string& /*parent*/) {}
+};
+
+// The downward scan of `start` (absolute, resolved), then, when that finds
+// nothing and `max_depth_up` > 0, of each ancestor below the root, at most
+// `max_depth_up` + 1 of them.
+std::optional<std::string> find_upward(ListingCache& cache, const std::string& start,
+                                       long long max_depth_up, long long max_depth_down,
+                                       const std::string& filename, SearchObserver& observer);
+
+}  // namespace talvo::core

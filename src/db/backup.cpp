@@ -1,0 +1,35 @@
+// backup: prints the pg_dump command line for the operator to run.
+#include <ctime>
+#include <string>
+
+#include "core/readout.hpp"
+#include "db/db.hpp"
+#include "db/report.hpp"
+
+namespace talvo::db {
+namespace {
+
+std::string local_timestamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return core::format_timestamp(local);
+}
+
+void backup_database(nb::object args) {
+  if (!settle_database(args, DatabaseName::required)) return;
+  std::string database = text(arg(args, "database"));
+  std::string backup_file = database + "_backup_" + local_timestamp() + ".sql";
+  print("🗄️ Creating backup of '" + database + "'...", "#00CED1", true);
+  std::string cmd = "pg_dump -h " + text(arg(args, "hostname")) + " -p " + text(arg(args, "port")) +
+                    " -U " + text(arg(args, "user")) + " -d " + database + " -F p -f " +
+                    backup_file;
+  print("💡 Run this command manually:", "#FFFF00");
+  print("   " + cmd, "#00FF7F");
+}
+
+}  // namespace
+
+void define_backup(nb::module_& m) { m.def("backup_database", &backup_database, "args"_a); }
+
+}  // namespace talvo::db

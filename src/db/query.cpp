@@ -1,0 +1,133 @@
+// query: one SQL text; rows of a SELECT shown up to a limit, anything else
+// executed and confirmed.
+#include <optional>
+#include <string>
+
+#include "core/readout.hpp"
+#include "db/db.hpp"
+#include "db/report.hpp"
+
+namespace talvo::db {
+namespace {
+
+constexpr const char* kError = "#FF4500";
+constexpr const char* kSuccess = "#00FF7F";
+
+constexpr const char* kQueryRequired = "❌ Query required. Use -q/--query";
+constexpr const char* kDestructive = "❌ Destructive queries not allowed in read-only mode";
+constexpr const char* kNoRows = "✅ Query executed. No rows returned.";
+constexpr const char* kExecuted = "✅ Query executed successfully";
+constexpr const char* kResultsTitle = "Query Results";
+
+// The server's half of --readonly: what the keyword scan cannot see (a
+// function that writes, COPY FROM, GRANT, CALL, several statements in one
+// text) fails inside a read-only transaction, as one prepared statement.
+constexpr const char* kBeginReadOnly = "BEGIN TRANSACTION READ ONLY";
+constexpr const char* kRollback = "ROLLBACK";
+
+nb::object query_text(nb::handle args) { return arg(args, "query"); }
+bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
+
+bool admit(nb::handle args) {
+  nb::object query = query_text(args);
+  if (!truthy(query)) {
+    print(kQueryRequired, kError, true);
+    return false;
+  }
+  if (read_only(args)) {
+    std::string upper = text(query.attr("upper")());
+    if (core::find_dangerous_keyword(upper)) {
+      print(kDestructive, kError, true);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Python's strip and upper, so Unicode blanks and letters count as they do
+// for the operator's text.
+bool selects(nb::handle args) {
+  return core::is_select(text(query_text(args).attr("strip")().attr("upper")()));
+}
+
+bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
+  co_await conn.attr("execute")(kBeginReadOnly);
+  nb::object rows;
+  std::exception_ptr failure;
+  try {
+    nb::object statement = co_await conn.attr("prepare")(std::move(query));
+    rows = co_await statement.attr("fetch")();
+  } catch (nb::python_error& e) {
+    // Closing: the caller terminates the connection, nothing may be awaited.
+    if (e.matches(PyExc_GeneratorExit)) throw;
+    failure = std::current_exception();
+  }
+  try {
+    co_await conn.attr("execute")(kRollback);
+  } catch (nb::python_error& e) {
+    // The statement's own error is the one to report.
+    if (!failure || e.matches(PyExc_GeneratorExit)) throw;
+  }
+  if (failure) std::rethrow_exception(failure);
+  co_return rows;
+}
+
+nb::object start(nb::handle conn, nb::handle args) {
+  nb::object query = query_text(args);
+  if (read_only(args)) return run_read_only(nb::borrow(conn), query).to_python();
+  if (selects(args)) return conn.attr("fetch")(query);
+  return conn.attr("execute")(query);
+}
+
+std::int64_t display_limit(nb::handle args) {
+  nb::object limit = arg(args, "limit");
+  if (limit.is_none()) return core::display_limit(std::nullopt);
+  return core::display_limit(nb::cast<std::int64_t>(limit));
+}
+
+void show_rows(nb::handle results, nb::handle args) {
+  auto available = static_cast<std::int64_t>(nb::len(results));
+  if (available == 0) {
+    print(kNoRows, kSuccess);
+    return;
+  }
+  // Column names and values come from the server: literal Text, never markup.
+  nb::object Text = text_class();
+  nb::object table = make_table(nb::str(kResultsTitle));
+  nb::object add_column = table.attr("add_column");
+  for (nb::handle name : results[0].attr("keys")()) add_column(Text(name), "style"_a = "cyan");
+
+  std::int64_t max_rows = display_limit(args);
+  std::int64_t shown = core::rows_shown(available, max_rows);
+  nb::object add_row = table.attr("add_row");
+  for (std::int64_t i = 0; i < shown; ++i) {
+    nb::list cells;
+    // By position, so two columns of the same name keep their own values.
+    for (nb::handle value : results[i]) cells.append(cell_text(Text, value, Cell::null_word));
+    add_row(*cells);
+  }
+  print_renderable(table);
+  if (available > max_rows)
+    print("⚠️ Showing " + std::to_string(max_rows) + " of " + std::to_string(available) + " rows",
+          "#FFFF00", true);
+}
+
+void show(nb::handle result, nb::handle args) {
+  if (selects(args))
+    show_rows(result, args);
+  else
+    print(kExecuted, kSuccess, true);
+}
+
+constexpr Handler kExecuteQuery = {DatabaseName::required, "❌ Query error: ", &admit, nullptr,
+                                   &start, &show};
+
+bridge::Coroutine execute_query(nb::object args) {
+  co_return co_await run_handler(std::move(args), kExecuteQuery);
+}
+
+}  // namespace
+
+void define_query(nb::module_& m) { m.def("execute_query", &execute_query, "args"_a); }
+
+}  // namespace talvo::db

@@ -1,0 +1,166 @@
+#include "db/report.hpp"
+
+#include <exception>
+#include <string>
+
+namespace talvo::db {
+namespace {
+
+constexpr const char* kError = "#FF4500";
+constexpr const char* kInfo = "#00CED1";
+constexpr const char* kEmpty = "#FFFF00";
+
+constexpr const char* kUsingDatabase = "📄 Using database: ";
+constexpr const char* kDatabaseRequired = "❌ Database name required. Use -d/--database";
+
+}  // namespace
+
+bool settle_database(nb::handle args, DatabaseName policy) {
+  if (policy == DatabaseName::not_used || truthy(arg(args, "database"))) return true;
+  nb::object config = routine("parse_django_settings")(
+      arg(args, "CONFIG_FILE"), "max_depth_up"_a = arg(args, "up_level"),
+      "max_depth_down"_a = arg(args, "down_level"));
+  nb::object name = truthy(config) ? config.attr("get")("database") : nb::none();
+  if (truthy(name)) {
+    nb::setattr(args, "database", name);
+    print(kUsingDatabase + text(name), kInfo);
+    return true;
+  }
+  if (policy == DatabaseName::required) {
+    print(kDatabaseRequired, kError, true);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// get_connection(**db_config, [database=args.database,] auto_settings=False, ...)
+nb::object connection_call(nb::handle args, bool with_database) {
+  nb::object db_config = routine("get_db_config_or_args")(args);
+  nb::dict kwargs;
+  if (PyDict_Merge(kwargs.ptr(), db_config.ptr(), 1) != 0) throw nb::python_error();
+  if (with_database) kwargs["database"] = arg(args, "database");
+  kwargs["auto_settings"] = false;
+  kwargs["max_depth_up"] = arg(args, "up_level");
+  kwargs["max_depth_down"] = arg(args, "down_level");
+  nb::object get_connection = routine("get_connection");
+  nb::tuple no_positional;
+  PyObject* awaitable = PyObject_Call(get_connection.ptr(), no_positional.ptr(), kwargs.ptr());
+  if (awaitable == nullptr) throw nb::python_error();
+  return nb::steal(awaitable);
+}
+
+// Errors of the statement phase end the command normally, with one line.
+void report_error(const Handler& handler, const std::string& msg) {
+  print(handler.error_prefix + msg, kError, true);
+}
+
+}  // namespace
+
+nb::object arg(nb::handle args, const char* name) { return nb::getattr(args, name, nb::none()); }
+
+std::string fill(const char* pattern, std::string_view name) {
+  std::string out = pattern;
+  auto at = out.find("{}");
+  if (at != std::string::npos) out.replace(at, 2, name);
+  return out;
+}
+
+nb::object text_class() { return nb::module_::import_("rich.text").attr("Text"); }
+
+nb::object literal(std::string_view s, const char* style) {
+  nb::object Text = text_class();
+  nb::str content(s.data(), s.size());
+  return style ? Text(content, "style"_a = style) : Text(content);
+}
+
+nb::object cell_text(nb::handle Text, nb::handle value, Cell rule) {
+  if (value.is_none()) {
+    if (rule == Cell::null_word) return Text("NULL");
+    if (rule == Cell::dash_if_empty) return Text("-");
+    return Text("");
+  }
+  if (rule == Cell::dash_if_empty && !truthy(value)) return Text("-");
+  return Text(nb::str(value));
+}
+
+nb::object make_table(nb::object title) {
+  nb::object Table = nb::module_::import_("rich.table").attr("Table");
+  return Table("title"_a = title, "show_header"_a = true, "header_style"_a = "bold magenta");
+}
+
+void print_renderable(nb::handle renderable) {
+  nb::module_::import_("rich.console").attr("Console")().attr("print")(renderable);
+}
+
+bool show_table(nb::handle rows, const TableReport& report, std::string_view name) {
+  if (!truthy(rows) && report.empty_message != nullptr) {
+    print(fill(report.empty_message, name), kEmpty);
+    return false;
+  }
+  // A title built from a name is literal too; "table.title" keeps the look
+  // rich gives a plain title.
+  nb::object table = make_table(literal(fill(report.title, name), "table.title"));
+  for (const Column& c : report.columns) table.attr("add_column")(c.header, "style"_a = c.style);
+  nb::object add_row = table.attr("add_row");
+  nb::object Text = text_class();
+  for (nb::handle record : rows) {
+    nb::list cells;
+    for (const Column& c : report.columns)
+      cells.append(cell_text(Text, field(record, c.field), c.cell));
+    add_row(*cells);
+  }
+  print_renderable(table);
+  return truthy(rows);
+}
+
+bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
+  if (!settle_database(args, handler.database)) co_return nb::none();
+  if (handler.admit != nullptr && !handler.admit(args)) co_return nb::none();
+  bool with_database =
+      handler.connects_to_database ? handler.connects_to_database(args) : true;
+
+  nb::object conn = co_await connection_call(args, with_database);
+  // get_connection has already said why there is no connection.
+  if (conn.is_none()) co_return nb::none();
+
+  std::exception_ptr passing;  // cancellation, Ctrl-C: close, then let it go on
+  try {
+    nb::object result = co_await handler.start(conn, args);
+    handler.show(result, args);
+  } catch (nb::python_error& e) {
+    if (is_ordinary(e)) {
+      report_error(handler, message(e));
+    } else if (e.matches(PyExc_GeneratorExit)) {
+      // The coroutine is being closed: nothing may be awaited any more.
+      conn.attr("terminate")();
+      throw;
+    } else {
+      passing = std::current_exception();
+    }
+  } catch (std::exception& e) {
+    report_error(handler, e.what());
+  }
+
+  if (!passing) {
+    co_await conn.attr("close")();
+    co_return nb::none();
+  }
+  // Closing after an interruption: a second interruption, or a close that
+  // fails, must not hide the first one nor leave the socket open.
+  bool closed = false;
+  try {
+    co_await conn.attr("close")();
+    closed = true;
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_GeneratorExit)) {
+      conn.attr("terminate")();
+      throw;
+    }
+  }
+  if (!closed) conn.attr("terminate")();
+  std::rethrow_exception(passing);
+}
+
+}  // namespace talvo::db

@@ -1,0 +1,87 @@
+// The shape every read-only handler shares, written once: the database-name
+// fallback, db_config, one connection, one statement, one printed result,
+// and the connection closed on every path (cancellation and Ctrl-C too).
+// A handler supplies only what is its own: the statement, and how its result
+// is shown. Reports that are a titled table describe themselves as data
+// (TableReport) and use show_table.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "bridge/coroutine.hpp"
+#include "pyutil.hpp"
+
+namespace talvo::db {
+
+// args.<name>, or None when the parsed command does not define it.
+nb::object arg(nb::handle args, const char* name);
+
+// How a value becomes the text of a cell. Every cell reaches rich as a
+// literal Text, so brackets and colons in data are never markup.
+enum class Cell {
+  value,          // text form; None shows as an empty cell
+  dash_if_empty,  // text form; None, "" and 0 show as "-"
+  null_word,      // text form; None shows as "NULL"
+};
+
+struct Column {
+  const char* header;
+  const char* style;
+  const char* field;  // record label
+  Cell cell = Cell::value;
+};
+
+// A report printed as one table. In `title` and `empty_message`, "{}" stands
+// for the name the report is about (see Target).
+struct TableReport {
+  const char* title;
+  std::span<const Column> columns;
+  const char* empty_message;  // nullptr: an empty result prints the bare table
+};
+
+enum class DatabaseName {
+  not_used,  // connects to the default database, no fallback
+  required,  // fallback from the settings, else "Database name required"
+  optional,  // fallback from the settings, else go on without one
+};
+
+struct Handler {
+  DatabaseName database;
+  const char* error_prefix;  // "❌ Error: " or "❌ Query error: "
+  // Checks made after the name is settled and before connecting; false ends
+  // the handler (the check has printed why). May be null.
+  bool (*admit)(nb::handle args) = nullptr;
+  // Whether get_connection is given args.database (otherwise "postgres").
+  bool (*connects_to_database)(nb::handle args) = nullptr;
+  // Starts the one statement on the open connection; gives its awaitable.
+  nb::object (*start)(nb::handle conn, nb::handle args);
+  // Prints the statement's result.
+  void (*show)(nb::handle result, nb::handle args);
+};
+
+// The database-name fallback: false when the handler must stop (the reason
+// has been printed).
+bool settle_database(nb::handle args, DatabaseName policy);
+
+bridge::Coroutine run_handler(nb::object args, const Handler& handler);
+
+// Fills "{}" in a report's pattern.
+std::string fill(const char* pattern, std::string_view name);
+
+// rich pieces, imported at the moment of use.
+nb::object text_class();
+nb::object literal(std::string_view text, const char* style = nullptr);
+// `Text` is rich.text.Text, fetched once per table.
+nb::object cell_text(nb::handle Text, nb::handle value, Cell rule);
+nb::object make_table(nb::object title);
+void print_renderable(nb::handle renderable);
+
+// Prints `rows` as the report's table titled for `name`, or its empty
+// message. Returns false when the result was empty.
+bool show_table(nb::handle rows, const TableReport& report, std::string_view name);
+
+// Records are read by label, as the driver's Record allows.
+inline nb::object field(nb::handle record, const char* label) { return record[label]; }
+
+}  // namespace talvo::db

@@ -1,0 +1,60 @@
+// Console printing through rich. Every print makes its own Console, so no
+// renderer state (width, colour system, capture) leaks from one print to the
+// next, and rich decides per print whether the output is a terminal.
+#include "output/output.hpp"
+
+namespace talvo::output {
+namespace {
+
+void require_str(nb::handle value, const char* what) {
+  if (!nb::isinstance<nb::str>(value)) {
+    PyErr_SetString(PyExc_TypeError, what);
+    throw nb::python_error();
+  }
+}
+
+nb::object new_console() { return nb::module_::import_("rich.console").attr("Console")(); }
+
+void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object bold,
+                nb::object end) {
+  require_str(msg, "msg must be a str");
+  require_str(color, "color must be a str");
+  if (!bgcolor.is_none()) require_str(bgcolor, "bgcolor must be a str or None");
+  require_str(end, "end must be a str");
+
+  nb::object console = new_console();
+  nb::dict style_kwargs;
+  style_kwargs["color"] = color;
+  style_kwargs["bold"] = nb::bool_(truthy(bold));
+  if (!bgcolor.is_none() && nb::len(bgcolor) > 0) style_kwargs["bgcolor"] = bgcolor;
+  nb::object style = nb::module_::import_("rich.style").attr("Style")(**style_kwargs);
+  // A Text is never parsed for markup, so brackets in msg print as typed.
+  nb::object styled = nb::module_::import_("rich.text").attr("Text")(msg, "style"_a = style);
+  console.attr("print")(styled, "end"_a = end);
+}
+
+void print_handled_exception() { new_console().attr("print_exception")(); }
+
+}  // namespace
+
+void print_exception(const nb::python_error& e) {
+  PyObject* previous = PyErr_GetHandledException();
+  PyErr_SetHandledException(e.value().ptr());
+  try {
+    routine("print_exception")();
+  } catch (...) {
+    PyErr_SetHandledException(previous);
+    Py_XDECREF(previous);
+    throw;
+  }
+  PyErr_SetHandledException(previous);
+  Py_XDECREF(previous);
+}
+
+void define_console(nb::module_& m) {
+  m.def("print_exception", &print_handled_exception);
+  m.def("rich_print", &rich_print, "msg"_a.none(), "color"_a.none() = "#FFFFFF",
+        "bgcolor"_a.none() = nb::none(), "bold"_a.none() = false, "end"_a.none() = "\n");
+}
+
+}  // namespace talvo::output

@@ -1,0 +1,259 @@
+// Database settings discovery: choose a file, read it, and turn it into the
+// settings dictionary, which is then kept for the rest of the process.
+#include <array>
+#include <string>
+
+#include "settings/aliases.hpp"
+#include "settings/scope.hpp"
+#include "settings/settings.hpp"
+
+namespace talvo::settings {
+namespace {
+
+constexpr std::array url_keys{"database_url", "DATABASE_URL", "database_uri", "DATABASE_URI"};
+constexpr std::array engine_keys{"engine", "ENGINE", "TYPE", "type", "db_type"};
+constexpr std::array config_engines{"django.db.backends.postgresql", "postgresql", "psql",
+                                    "postgres", "postgre"};
+// Their mere presence marks a configuration file as PostgreSQL.
+constexpr std::array postgres_port_keys{"POSTGRESQL_PORT", "postgresql_port", "POSTGRES_PORT",
+                                        "postgres_port",   "POSTGRE_PORT",    "postgre_port"};
+// Compared lower-cased; "django.db.backends.postgresql" and ".postgresql"
+// are compared exactly.
+constexpr std::array django_engine_names{"postgresql", "postgres", "postgre"};
+
+const char* info_color = "#00CED1";
+
+const char* py_bool(bool b) { return b ? "True" : "False"; }
+
+bool is_file(nb::handle path) {
+  return truthy(nb::module_::import_("os").attr("path").attr("isfile")(path));
+}
+
+template <std::size_t N>
+bool one_of(nb::handle value, const std::array<const char*, N>& names) {
+  for (const char* name : names)
+    if (value.equal(nb::str(name))) return true;
+  return false;
+}
+
+bool contains(nb::handle container, const char* key) {
+  int r = PySequence_Contains(container.ptr(), nb::str(key).ptr());
+  if (r < 0) throw nb::python_error();
+  return r == 1;
+}
+
+bool env_flag(const char* name) {
+  nb::object value = nb::module_::import_("os").attr("environ").attr("get")(name, "0");
+  nb::object lowered = value.attr("lower")();
+  return one_of(lowered, std::array{"1", "true", "yes"});
+}
+
+// While alive, the error is the one "being handled" (sys.exc_info()), so
+// traceback.format_exc() and logger.exception() see it as they would inside
+// a Python except block.
+class Handling {
+ public:
+  explicit Handling(const nb::python_error& e) : previous_(PyErr_GetHandledException()) {
+    PyErr_SetHandledException(e.value().ptr());
+  }
+  ~Handling() {
+    PyErr_SetHandledException(previous_);
+    Py_XDECREF(previous_);
+  }
+  Handling(const Handling&) = delete;
+  Handling& operator=(const Handling&) = delete;
+
+ private:
+  PyObject* previous_;
+};
+
+nb::object cache() { return self().attr("_settings_cache"); }
+
+nb::object store_in_cache(nb::dict settings, const std::string& path) {
+  self().attr("_settings_cache") = settings;
+  log("notice", "[" + path + "] _settings_cache: " + text(settings));
+  return cache();
+}
+
+// An explicit path that names no file falls back to the configuration file
+// lookup alone.
+nb::object choose_file(nb::object settings_path, nb::handle up, nb::handle down) {
+  nb::module_ os = nb::module_::import_("os");
+  auto in_cwd = [&](const char* name) -> nb::object {
+    nb::object candidate = os.attr("path").attr("join")(os.attr("getcwd")(), name);
+    return is_file(candidate) ? candidate : nb::object(nb::none());
+  };
+
+  if (settings_path.is_none()) {
+    settings_path = in_cwd("settings.py");
+    if (settings_path.is_none())
+      settings_path = routine("find_settings_recursive")("max_depth_up"_a = up,
+                                                         "max_depth_down"_a = down);
+  }
+  log("debug", "settings_path: " + text(settings_path));
+
+  if (settings_path.is_none()) {
+    settings_path = in_cwd("config.json");
+    if (settings_path.is_none())
+      settings_path = routine("find_settings_recursive")(
+          "filename"_a = "config.json", "max_depth_up"_a = up, "max_depth_down"_a = down);
+  }
+  log("debug", "settings_path: " + text(settings_path));
+
+  bool usable = truthy(settings_path);
+  if (usable) {
+    usable = is_file(settings_path);
+    log("info", std::string("os.path.isfile(settings_path): ") + py_bool(usable));
+  }
+  if (!usable) {
+    settings_path = routine("find_any_config")("max_depth_up"_a = up, "max_depth_down"_a = down);
+    if (!truthy(settings_path) || !is_file(settings_path)) return nb::none();
+  }
+  return settings_path;
+}
+
+bool django_engine_qualifies(nb::handle cfg) {
+  nb::object get = cfg.attr("get");
+  if (get("ENGINE").equal(nb::str("django.db.backends.postgresql"))) return true;
+  if (one_of(get("ENGINE", "").attr("lower")(), django_engine_names)) return true;
+  return get("ENGINE").equal(nb::str(".postgresql"));
+}
+
+void report_wrong_engine(nb::handle engine) {
+  nb::object escape = nb::module_::import_("rich.markup").attr("escape");
+  nb::object markup = nb::str(
+      ("❌ [bold #FFFF00]`settings.py` found but engine is[/] [bold #00FFFF]'" +
+       text(escape(nb::str(engine))) + "'[/]")
+          .c_str());
+  nb::module_::import_("rich.console").attr("Console")().attr("print")(markup);
+}
+
+nb::object read_django_settings(nb::handle settings_path, const std::string& path) {
+  log("alert", "processsing 'settings.py' in final_path ...");
+  nb::object settings = routine("load_settings_from_path")(settings_path);
+  log("info", "settings: " + text(settings));
+  nb::object databases =
+      nb::module_::import_("builtins").attr("getattr")(settings, "DATABASES", nb::none());
+  log("info", "databases_obj: " + text(databases));
+
+  nb::object shown_engine = nb::none();
+  if (truthy(databases)) {
+    bool first = true;
+    for (nb::handle entry : databases.attr("items")()) {
+      nb::object cfg = entry[1];
+      // With several entries and none of them PostgreSQL, the message names
+      // the first one's engine: that is the default database in Django.
+      if (first) shown_engine = cfg.attr("get")("ENGINE");
+      first = false;
+      if (django_engine_qualifies(cfg)) {
+        print("📄 Found settings at: " + path, info_color);
+        return store_in_cache(assemble_settings(cfg, django_aliases), path);
+      }
+    }
+  }
+  report_wrong_engine(shown_engine);
+  return nb::none();
+}
+
+// A connection URL wins when it names a PostgreSQL host, user and database;
+// anything less (or a URL that does not parse) leaves the individual keys.
+nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
+  try {
+    nb::list present;
+    for (const char* key : url_keys)
+      if (contains(keys, key)) present.append(key);
+    log("emergency", "check_db_url: " + text(present));
+    if (nb::len(present) == 0) return nb::none();
+
+    nb::object config_db = routine("parse_postgresql_url")(cfg.attr("get")(present[0]));
+    log("debug", "config_db: " + text(config_db));
+    if (truthy(config_db["host"]) && truthy(config_db["username"]) &&
+        truthy(config_db["database"]) && config_db["protocol"].equal(nb::str("postgresql"))) {
+      log("notice", "return config_db");
+      return config_db;
+    }
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    Handling handling(e);
+    logger().attr("exception")(e.value());
+  }
+  return nb::none();
+}
+
+bool config_qualifies_under(nb::handle cfg, const char* engine_key) {
+  nb::object get = cfg.attr("get");
+  if (one_of(get(engine_key, "").attr("lower")(), config_engines)) return true;
+  for (const char* port_key : postgres_port_keys)
+    if (truthy(get(port_key))) return true;
+  return false;
+}
+
+nb::object read_config_file(nb::handle settings_path, const std::string& path) {
+  log("debug", "processing '" + path + "' ...");
+  nb::object cfg = nb::module_::import_("talvo.envloader").attr("load_env")(settings_path);
+  log("notice", "cfg: " + text(cfg.attr("_data")));
+  nb::list keys = nb::list(cfg.attr("keys")());
+  bool has_url = contains(keys, "database_url") || contains(keys, "DATABASE_URL");
+  log("info",
+      std::string("'database_url' in list(cfg.keys()) or  'DATABASE_URL' in list(cfg.keys()): ") +
+          py_bool(has_url));
+
+  nb::object config_db = read_connection_url(cfg, keys);
+  if (!config_db.is_none()) return config_db;
+
+  for (const char* engine_key : engine_keys) {
+    if (!config_qualifies_under(cfg, engine_key)) continue;
+    print("📄 Found config at: " + path, info_color);
+    print("📄 Found settings at: " + path, info_color);
+    nb::object settings = store_in_cache(assemble_settings(cfg, config_aliases), path);
+    dump_user_and_database_keys(cfg);
+    return settings;
+  }
+  return nb::none();
+}
+
+void report_error(const nb::python_error& e) {
+  Handling handling(e);
+  log("error", "⚠️ Debug - Error reading settings: " + message(e));
+  if (env_flag("TRACEBACK")) {
+    nb::object trace = nb::module_::import_("traceback").attr("format_exc")();
+    logger().attr("error")(trace);
+  }
+  if (env_flag("DEBUG")) logger().attr("exception")(e.value());
+}
+
+nb::object parse_django_settings(nb::object settings_path, nb::object max_depth_up,
+                                 nb::object max_depth_down) {
+  nb::object cached = cache();
+  if (!cached.is_none()) return cached;
+
+  log("debug", "settings_path: " + text(settings_path));
+  DiscoveryScope scope;
+  try {
+    settings_path = choose_file(settings_path, max_depth_up, max_depth_down);
+    if (settings_path.is_none()) return nb::none();
+
+    std::string path = text(settings_path);
+    log("emergency", "final_path: " + path);
+    log("emergency", std::string("final_path is file: ") + py_bool(is_file(settings_path)));
+    bool django = path.find("settings.py") != std::string::npos;
+    log("warning", std::string("CHECK [1]: ") + py_bool(django));
+
+    return django ? read_django_settings(settings_path, path)
+                  : read_config_file(settings_path, path);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    report_error(e);
+  }
+  return nb::none();
+}
+
+}  // namespace
+
+void define_extraction(nb::module_& m) {
+  m.def("parse_django_settings", &parse_django_settings, "settings_path"_a.none() = nb::none(),
+        "max_depth_up"_a = 0, "max_depth_down"_a = 1,
+        "Parse Django settings.py or config files for database configuration");
+}
+
+}  // namespace talvo::settings

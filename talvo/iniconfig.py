@@ -1,0 +1,25 @@
+"""Reads server defaults from an INI file."""
+import os
+
+
+class IniConfig:
+    """`get_config(section, key)` gives the value text, or "" when the file,
+    the section or the key is missing. A file that exists but cannot be read
+    or parsed raises an error naming it."""
+
+    def __init__(self, path):
+        import configparser
+        self.path = os.fspath(path)
+        # Values are passwords and host names: a "%" in them is just a character.
+        self._parser = configparser.ConfigParser(interpolation=None)
+        self._parser.optionxform = str
+        try:
+            with open(self.path, encoding="utf-8") as f:
+                self._parser.read_file(f, source=self.path)
+        except FileNotFoundError:
+            pass
+        except (configparser.Error, UnicodeDecodeError) as e:
+            raise ValueError(f"{self.path}: invalid INI file: {e}") from e
+
+    def get_config(self, section, key):
+        return self._parser.get(section, key, fallback="")

@@ -1,0 +1,78 @@
+#include "core/readout.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace talvo::core;
+
+TEST(FormatGigabytes, MatchesPythonPercentTwoF) {
+  struct Case { std::int64_t bytes; const char* shown; };
+  const Case cases[] = {
+      {0, "0.00"},
+      {1610612736LL + 536870912LL, "2.00"},  // 1.5 GiB + 0.5 GiB
+      {134217728, "0.12"},                    // exactly 0.125: ties go to even
+      {402653184, "0.38"},                    // exactly 0.375
+      {5368709, "0.00"},                      // just under 0.005
+      {5368710, "0.01"},                      // just over 0.005
+      {1073741823, "1.00"},
+      {1000000000000000LL, "931322.57"},
+      {9223372036854775807LL, "8589934592.00"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(format_gigabytes(c.bytes), c.shown) << c.bytes;
+}
+
+TEST(MaskPassword, OneStarPerCharacter) {
+  EXPECT_EQ(mask_password(""), "");
+  EXPECT_EQ(mask_password("secret12"), "********");
+  EXPECT_EQ(mask_password("pässwörd"), "********");  // multi-byte letters count once
+  EXPECT_EQ(mask_password("🔑"), "*");
+}
+
+TEST(DangerousKeyword, SubstringsInOrder) {
+  EXPECT_EQ(find_dangerous_keyword("SELECT 1"), std::nullopt);
+  EXPECT_EQ(find_dangerous_keyword(""), std::nullopt);
+  EXPECT_EQ(find_dangerous_keyword("SELECT 'DROPPED'"), "DROP");
+  EXPECT_EQ(find_dangerous_keyword("SELECT LAST_UPDATED FROM T"), "UPDATE");
+  EXPECT_EQ(find_dangerous_keyword("SELECT CREATED_AT FROM T"), "CREATE");
+  // The list order decides, not the position in the text.
+  EXPECT_EQ(find_dangerous_keyword("UPDATE T SET A = 1; DROP TABLE T"), "DROP");
+  EXPECT_EQ(find_dangerous_keyword("-- DELETE\nSELECT 1"), "DELETE");
+  // Upper-casing is the caller's: lower case words are not seen here.
+  EXPECT_EQ(find_dangerous_keyword("drop table t"), std::nullopt);
+}
+
+TEST(IsSelect, OnlyTextsBeginningWithSelect) {
+  EXPECT_TRUE(is_select("SELECT 1"));
+  EXPECT_TRUE(is_select("SELECTX"));
+  EXPECT_FALSE(is_select("WITH X AS (SELECT 1) SELECT * FROM X"));
+  EXPECT_FALSE(is_select("(SELECT 1)"));
+  EXPECT_FALSE(is_select("/* C */ SELECT 1"));
+  EXPECT_FALSE(is_select(""));
+}
+
+TEST(DisplayLimit, NoneAndZeroMeanHundred) {
+  EXPECT_EQ(display_limit(std::nullopt), 100);
+  EXPECT_EQ(display_limit(0), 100);
+  EXPECT_EQ(display_limit(5), 5);
+  EXPECT_EQ(display_limit(-2), -2);
+}
+
+TEST(RowsShown, FollowsSliceRules) {
+  struct Case { std::int64_t available, limit, shown; };
+  const Case cases[] = {
+      {150, 100, 100}, {100, 100, 100}, {3, 5, 3}, {10, -2, 8},
+      {2, -2, 0},      {1, -5, 0},      {0, 100, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(rows_shown(c.available, c.limit), c.shown) << c.available << " " << c.limit;
+}
+
+TEST(FormatTimestamp, PadsEveryField) {
+  std::tm t{};
+  t.tm_year = 2024 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 31;
+  t.tm_hour = 14;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  EXPECT_EQ(format_timestamp(t), "20240131_140509");
+}

@@ -1,0 +1,389 @@
+#include "core/search.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace talvo::core;
+
+namespace {
+
+// An in-memory tree whose faults are set by the test: entries in listing
+// order, links, directories without read or search permission, and counts
+// of every call made.
+class FakeFileSystem final : public FileSystem {
+ public:
+  FakeFileSystem() { dirs_["/"]; }
+
+  void dir(const std::string& path) { add(path, EntryType::directory, FileKind::directory); }
+  void file(const std::string& path) { add(path, EntryType::regular, FileKind::regular); }
+  // A directory entry whose d_type the system does not fill in.
+  void untyped_dir(const std::string& path) { add(path, EntryType::unknown, FileKind::directory); }
+  void link(const std::string& path, const std::string& target) {
+    add(path, EntryType::symlink, FileKind::other);
+    kinds_.erase(path);
+    links_[path] = target;
+  }
+  void unreadable(const std::string& path) { unreadable_.insert(path); }
+  void unsearchable(const std::string& path) { unsearchable_.insert(path); }
+
+  int stat(const std::string& path, FileKind& kind) override {
+    ++stats[path];
+    std::string real;
+    if (int error = resolve(path, real)) return error;
+    auto it = kinds_.find(real);
+    if (it == kinds_.end()) return ENOENT;
+    kind = it->second;
+    return 0;
+  }
+
+  int list(const std::string& path, std::vector<DirEntry>& entries) override {
+    ++lists[path];
+    std::string real;
+    if (int error = resolve(path, real)) return error;
+    if (unreadable_.count(real)) return EACCES;
+    auto it = dirs_.find(real);
+    if (it == dirs_.end()) return kinds_.count(real) ? ENOTDIR : ENOENT;
+    entries = it->second;
+    return 0;
+  }
+
+  std::map<std::string, int> stats, lists;
+
+ private:
+  void add(const std::string& path, EntryType type, FileKind kind) {
+    std::string parent = parent_path(path);
+    dirs_[parent].push_back({path.substr(path.find_last_of('/') + 1), type});
+    kinds_[path] = kind;
+    if (kind == FileKind::directory) dirs_[path];
+  }
+
+  // Follows links component by component; a lookup inside a directory
+  // without search permission fails as the system's would.
+  int resolve(const std::string& path, std::string& real) const {
+    real = "/";
+    std::size_t at = 1;
+    int hops = 0;
+    while (at <= path.size()) {
+      std::size_t end = path.find('/', at);
+      if (end == std::string::npos) end = path.size();
+      std::string name = path.substr(at, end - at);
+      at = end + 1;
+      if (name.empty()) continue;
+      if (unsearchable_.count(real)) return EACCES;
+      std::string next = join_path(real, name);
+      while (links_.count(next)) {
+        if (++hops > 40) return ELOOP;
+        next = links_.at(next);
+      }
+      if (at <= path.size() && kinds_.count(next) && kinds_.at(next) != FileKind::directory)
+        return ENOTDIR;
+      real = next;
+    }
+    return 0;
+  }
+
+  std::map<std::string, std::vector<DirEntry>> dirs_;
+  std::map<std::string, FileKind> kinds_;
+  std::map<std::string, std::string> links_;
+  std::set<std::string> unreadable_, unsearchable_;
+};
+
+std::optional<std::string> down(FileSystem& fs, const std::string& root, long long depth,
+                                const std::string& name = "settings.py") {
+  ListingCache cache(fs);
+  return search_down(cache, root, depth, name);
+}
+
+std::optional<std::string> directory(FileSystem& fs, const std::string& root, long long depth,
+                                     const std::string& name = "settings.py") {
+  ListingCache cache(fs);
+  return search_directory(cache, root, depth, name);
+}
+
+struct Silent : SearchObserver {};
+
+std::optional<std::string> upward(FileSystem& fs, const std::string& start, long long up,
+                                  long long depth_down = 5) {
+  ListingCache cache(fs);
+  Silent silent;
+  return find_upward(cache, start, up, depth_down, "settings.py", silent);
+}
+
+}  // namespace
+
+TEST(Search, SkipsToolAndCacheDirectoriesOnly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"node_modules", false}, {"venv", false},  {"__pycache__", false}, {"my-env", false},
+      {"project-env2", false}, {"-env", false},  {".venv", true},        {"env", true},
+      {"Venv", true},          {"xenv", true},   {".git", true},         {"venv2", true},
+  };
+  for (auto [name, entered] : cases) {
+    FakeFileSystem fs;
+    fs.dir("/p");
+    fs.dir(std::string("/p/") + name);
+    fs.file(std::string("/p/") + name + "/settings.py");
+    std::optional<std::string> expected;
+    if (entered) expected = std::string("/p/") + name + "/settings.py";
+    EXPECT_EQ(down(fs, "/p", 5), expected) << name;
+    EXPECT_EQ(directory(fs, "/p", 5), expected) << name;
+  }
+}
+
+TEST(Search, FileInStartDirectoryNeedsNoListing) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.file("/p/settings.py");
+  fs.dir("/p/a");
+  EXPECT_EQ(down(fs, "/p", 0), "/p/settings.py");
+  EXPECT_EQ(directory(fs, "/p", 0), "/p/settings.py");
+  EXPECT_EQ(fs.lists.size(), 0u);
+}
+
+TEST(Search, DepthZeroListsStartDirectoryButEntersNothing) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.file("/p/a/settings.py");
+  EXPECT_EQ(down(fs, "/p", 0), std::nullopt);
+  EXPECT_EQ(fs.lists["/p"], 1);
+  EXPECT_EQ(fs.stats.count("/p/a/settings.py"), 0u);
+  EXPECT_EQ(directory(fs, "/p", 0), std::nullopt);
+}
+
+TEST(Search, LimitNExaminesNPlusOneLevels) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/a/b");
+  fs.file("/p/a/b/settings.py");
+  EXPECT_EQ(down(fs, "/p", 1), std::nullopt);
+  EXPECT_EQ(down(fs, "/p", 2), "/p/a/b/settings.py");
+  EXPECT_EQ(directory(fs, "/p", 1), std::nullopt);
+  EXPECT_EQ(directory(fs, "/p", 2), "/p/a/b/settings.py");
+}
+
+TEST(Search, ListingOrderDecidesBetweenSiblings) {
+  for (bool b_first : {true, false}) {
+    FakeFileSystem fs;
+    fs.dir("/p");
+    for (const char* name : b_first ? std::vector{"b", "a"} : std::vector{"a", "b"}) {
+      fs.dir(std::string("/p/") + name);
+      fs.file(std::string("/p/") + name + "/settings.py");
+    }
+    const char* winner = b_first ? "/p/b/settings.py" : "/p/a/settings.py";
+    EXPECT_EQ(down(fs, "/p", 3), winner);
+    EXPECT_EQ(directory(fs, "/p", 3), winner);
+  }
+}
+
+TEST(Search, FollowsLinksToDirectoriesAndFiles) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/elsewhere");
+  fs.file("/elsewhere/settings.py");
+  fs.link("/p/linked", "/elsewhere");
+  EXPECT_EQ(down(fs, "/p", 1), "/p/linked/settings.py");
+  EXPECT_EQ(directory(fs, "/p", 1), "/p/linked/settings.py");
+
+  FakeFileSystem files;
+  files.dir("/q");
+  files.file("/real.py");
+  files.link("/q/settings.py", "/real.py");
+  files.link("/q/dangling", "/nowhere");
+  EXPECT_EQ(down(files, "/q", 1), "/q/settings.py");
+}
+
+TEST(Search, EntriesOfUnknownTypeAreTested) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.untyped_dir("/p/a");
+  fs.file("/p/a/settings.py");
+  EXPECT_EQ(down(fs, "/p", 1), "/p/a/settings.py");
+}
+
+TEST(Search, UnreadableSubdirectoryDoesNotStopSiblings) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/closed");
+  fs.dir("/p/closed/inner");
+  fs.file("/p/closed/inner/settings.py");
+  fs.unreadable("/p/closed");
+  fs.dir("/p/open");
+  fs.file("/p/open/settings.py");
+  EXPECT_EQ(down(fs, "/p", 2), "/p/open/settings.py");
+  EXPECT_EQ(directory(fs, "/p", 2), "/p/open/settings.py");
+}
+
+// A subdirectory without search permission: the file test inside it fails.
+TEST(Search, FailingFileTestAbandonsParentOnlyForSearchDown) {
+  FakeFileSystem fs;
+  fs.dir("/top");
+  fs.dir("/top/p");
+  fs.dir("/top/p/locked");
+  fs.unsearchable("/top/p/locked");
+  fs.dir("/top/p/next");
+  fs.file("/top/p/next/settings.py");
+  fs.dir("/top/z");
+  fs.file("/top/z/settings.py");
+
+  // /top/p yields nothing; /top goes on with its next entry.
+  EXPECT_EQ(down(fs, "/top/p", 3), std::nullopt);
+  EXPECT_EQ(down(fs, "/top", 3), "/top/z/settings.py");
+  EXPECT_EQ(directory(fs, "/top/p", 3), "/top/p/next/settings.py");
+  EXPECT_EQ(directory(fs, "/top", 3), "/top/p/next/settings.py");
+}
+
+TEST(Search, FailingFileTestAtStartLeavesTheSearch) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.unsearchable("/p");
+  try {
+    down(fs, "/p", 3);
+    FAIL() << "no error";
+  } catch (const FileTestError& e) {
+    EXPECT_EQ(e.error(), EACCES);
+    EXPECT_EQ(e.path(), "/p/settings.py");
+  }
+  EXPECT_THROW(upward(fs, "/p", 2), FileTestError);
+  EXPECT_EQ(directory(fs, "/p", 3), std::nullopt);
+}
+
+TEST(Search, MissingOrFileStartIsNotAnError) {
+  FakeFileSystem fs;
+  fs.file("/f");
+  EXPECT_EQ(down(fs, "/missing", 3), std::nullopt);
+  EXPECT_EQ(down(fs, "/f", 3), std::nullopt);
+  EXPECT_EQ(directory(fs, "/missing", 3), std::nullopt);
+}
+
+// A readable directory without search permission: its listing works, but
+// every test inside it fails. For search_down the failing file test ends the
+// parent's listing; search_directory takes every entry there for absent.
+TEST(Search, ReadableButUnsearchableDirectoryYieldsNothingInside) {
+  FakeFileSystem fs;
+  fs.dir("/top");
+  fs.dir("/top/p");
+  fs.dir("/top/p/a");
+  fs.file("/top/p/a/settings.py");
+  fs.unsearchable("/top/p");
+  fs.dir("/top/q");
+  fs.file("/top/q/settings.py");
+  ListingCache cache(fs);
+  // Twice through one cache: the second answer must not be derived from the
+  // listing that the first one made.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(search_down(cache, "/top", 3, "settings.py"), std::nullopt);
+    EXPECT_EQ(search_directory(cache, "/top", 3, "settings.py"), "/top/q/settings.py");
+    EXPECT_THROW(search_down(cache, "/top/p", 3, "settings.py"), FileTestError);
+    EXPECT_THROW(search_down(cache, "/top/p", 3, "other"), FileTestError);
+  }
+}
+
+TEST(Upward, ScansUpToNPlusOneAncestors) {
+  FakeFileSystem fs;
+  fs.dir("/a");
+  fs.dir("/a/b");
+  fs.dir("/a/b/c");
+  fs.dir("/a/b/c/d");
+  fs.file("/a/b/settings.py");
+  EXPECT_EQ(upward(fs, "/a/b/c/d", 0), std::nullopt);
+  EXPECT_EQ(upward(fs, "/a/b/c/d", 1), "/a/b/settings.py");  // the grandparent
+  EXPECT_EQ(upward(fs, "/a/b/c", 1), "/a/b/settings.py");
+}
+
+TEST(Upward, NeverScansTheRoot) {
+  FakeFileSystem fs;
+  fs.dir("/a");
+  fs.dir("/a/b");
+  fs.file("/settings.py");
+  EXPECT_EQ(upward(fs, "/a/b", 10), std::nullopt);
+  EXPECT_EQ(fs.stats.count("/settings.py"), 0u);
+  EXPECT_EQ(fs.lists.count("/"), 0u);
+  // Starting at the root, the downward scan still runs.
+  EXPECT_EQ(upward(fs, "/", 10), "/settings.py");
+}
+
+TEST(Upward, ReportsEachDownwardScan) {
+  struct Recorder : SearchObserver {
+    std::vector<std::string> lines;
+    void down_result(int phase, const std::optional<std::string>& r) override {
+      lines.push_back(std::to_string(phase) + " " + r.value_or("None"));
+    }
+    void ancestors(const std::string& current, const std::string& parent) override {
+      lines.push_back(current + " < " + parent);
+    }
+  };
+  FakeFileSystem fs;
+  fs.dir("/a");
+  fs.dir("/a/b");
+  fs.dir("/a/b/c");
+  ListingCache cache(fs);
+  Recorder rec;
+  EXPECT_EQ(find_upward(cache, "/a/b/c", 3, 5, "settings.py", rec), std::nullopt);
+  EXPECT_EQ(rec.lines, (std::vector<std::string>{"0 None", "/a/b < /a", "1 None", "1 None"}));
+}
+
+TEST(Paths, JoinAndParentAsPathlib) {
+  EXPECT_EQ(join_path("/", "x"), "/x");
+  EXPECT_EQ(join_path("/a", "x"), "/a/x");
+  EXPECT_EQ(parent_path("/a/b"), "/a");
+  EXPECT_EQ(parent_path("/a"), "/");
+  EXPECT_EQ(parent_path("/"), "/");
+  EXPECT_EQ(os_join("", "x"), "x");
+  EXPECT_EQ(os_join("a/", "x"), "a/x");
+  EXPECT_EQ(os_join("a", "x"), "a/x");
+}
+
+// Five searches of one discovery over one cache: every directory is listed
+// at most once, and each search answers as a walk of its own would.
+TEST(Cache, FiveSearchesListEachDirectoryOnce) {
+  FakeFileSystem fs;
+  fs.dir("/w");
+  fs.dir("/w/proj");
+  fs.dir("/w/proj/app");
+  fs.dir("/w/proj/app/deep");
+  fs.dir("/w/proj/node_modules");
+  fs.dir("/w/proj/.git");
+  fs.untyped_dir("/w/proj/odd");
+  fs.link("/w/proj/shortcut", "/w/other");
+  fs.dir("/w/other");
+  fs.file("/w/other/.yaml");
+  fs.file("/w/proj/app/deep/config.json");
+  fs.dir("/w/proj/locked");
+  fs.unreadable("/w/proj/locked");
+  const char* names[] = {"settings.py", "config.json", ".env", ".json", ".yaml"};
+
+  std::vector<std::optional<std::string>> fresh;
+  for (const char* name : names) {
+    FakeFileSystem& own = fs;
+    ListingCache cache(own);
+    Silent silent;
+    fresh.push_back(find_upward(cache, "/w/proj/app", 2, 3, name, silent));
+  }
+  fs.stats.clear();
+  fs.lists.clear();
+
+  ListingCache shared(fs);
+  Silent silent;
+  for (std::size_t i = 0; i < std::size(names); ++i)
+    EXPECT_EQ(find_upward(shared, "/w/proj/app", 2, 3, names[i], silent), fresh[i]) << names[i];
+  EXPECT_EQ(fresh[1], "/w/proj/app/deep/config.json");
+  EXPECT_EQ(fresh[4], "/w/proj/shortcut/.yaml");
+  for (auto& [path, count] : fs.lists) EXPECT_EQ(count, 1) << path;
+  // The first file test of each directory proves it searchable; after that
+  // only links and entries of unknown type need the filesystem.
+  int stat_calls = 0;
+  for (auto& [path, count] : fs.stats) {
+    EXPECT_EQ(count, 1) << path;
+    stat_calls += count;
+  }
+  // One first file test per listed directory, the link and the untyped
+  // entry, and, since a directory that cannot be listed answers nothing from
+  // a listing, two more names looked up in the locked one.
+  EXPECT_EQ(stat_calls, static_cast<int>(fs.lists.size()) + 2 + 2);
+}
