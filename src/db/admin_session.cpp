@@ -36,8 +36,6 @@ class HandledException {
 
 }  // namespace
 
-nb::object arg(nb::handle args, const char* name) { return nb::getattr(args, name, nb::none()); }
-
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
   nb::object asyncpg = nb::module_::import_("asyncpg");
   return asyncpg.attr("connect")("database"_a = "postgres", "user"_a = arg(args, "user"),

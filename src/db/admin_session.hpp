@@ -8,12 +8,12 @@
 
 #include "bridge/coroutine.hpp"
 #include "core/quote.hpp"
+#include "db/report.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
 
-// args.<name>, or None when the parsed command does not define it.
-nb::object arg(nb::handle args, const char* name);
+// arg(args, name) comes from db/report.hpp.
 
 // The driver's connect for the superuser on the maintenance database.
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);
