@@ -249,4 +249,8 @@ class TestTerminal:
         child.expect(r"\[\d+\]Password for postgres: ")
         child.sendline("")
         child.expect("policy gave ''")
+        # The handler then asks for the name; an empty line aborts it.
+        child.expect_exact("❓ Type the database name to confirm: ")
+        child.sendline("")
+        child.expect_exact("❌ Database name mismatch. Aborted.")
         child.expect(pexpect.EOF)
