@@ -203,10 +203,6 @@ TERMINAL_SCRIPT = textwrap.dedent("""
         print("retried with", repr(args.passwd))
     t.show_databases = show_databases
 
-    async def drop_database(args):
-        print("drop ran with", repr(args.passwd))
-    t.drop_database = drop_database
-
     parser = t.setup_argument_parser()
     args = parser.parse_args(sys.argv[1:])
     t.ensure_superuser_password(args, None)
@@ -253,4 +249,8 @@ class TestTerminal:
         child.expect(r"\[\d+\]Password for postgres: ")
         child.sendline("")
         child.expect("policy gave ''")
+        # The handler then asks for the name; an empty line aborts it.
+        child.expect_exact("❓ Type the database name to confirm: ")
+        child.sendline("")
+        child.expect_exact("❌ Database name mismatch. Aborted.")
         child.expect(pexpect.EOF)

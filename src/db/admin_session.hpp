@@ -8,6 +8,7 @@
 
 #include "bridge/coroutine.hpp"
 #include "core/quote.hpp"
+#include "db/report.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
