@@ -638,11 +638,11 @@ void define_coroutine_type(nb::module_& m) {
       {Py_am_send, reinterpret_cast<void*>(coro_am_send)},
       {Py_tp_doc, const_cast<char*>("A coroutine implemented in C++.")},
       {0, nullptr}};
-  static PyType_Spec spec = {"talvo.talvo.Coroutine", sizeof(CoroObject), 0,
+  static PyType_Spec type_slots_spec = {"talvo.talvo.Coroutine", sizeof(CoroObject), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC |
                                  Py_TPFLAGS_DISALLOW_INSTANTIATION,
                              slots};
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&type_slots_spec);
   if (!type) throw nb::python_error();
   coro_type = reinterpret_cast<PyTypeObject*>(type);
   m.attr("Coroutine") = nb::steal(type);

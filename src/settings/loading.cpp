@@ -8,16 +8,16 @@ namespace {
 // else can import it by name.
 nb::object load_settings_from_path(nb::object path) {
   nb::module_ util = nb::module_::import_("importlib.util");
-  nb::object spec = util.attr("spec_from_file_location")("settings_module", path);
-  if (spec.is_none()) {
+  nb::object module_location = util.attr("spec_from_file_location")("settings_module", path);
+  if (module_location.is_none()) {
     // A name such as "settings.py.bak" has no loader; say so instead of
     // failing later on None.
     std::string msg = "cannot load settings from " + text(path) + ": not a Python source file";
     PyErr_SetString(PyExc_ImportError, msg.c_str());
     throw nb::python_error();
   }
-  nb::object module = util.attr("module_from_spec")(spec);
-  spec.attr("loader").attr("exec_module")(module);
+  nb::object module = util.attr("module_from_spec")(module_location);
+  module_location.attr("loader").attr("exec_module")(module);
   return module;
 }
 
