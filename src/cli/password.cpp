@@ -8,6 +8,7 @@
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "cli/prompt.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -35,14 +36,14 @@ void ensure_superuser_password(nb::object args, nb::object db_config) {
   nb::object from_settings = setting(db_config, "password");
   if (truthy(from_settings)) {
     nb::setattr(args, "passwd", from_settings);
-    log("warning", "🔐 Using password from settings", "#00CED1");
+    log("warning", "🔐 Using password from settings", palette::info);
     return;
   }
 
   nb::object from_env = environment_password();
   if (truthy(from_env)) {
     nb::setattr(args, "passwd", from_env);
-    log("warning", "🔐 Using password from $PASSWORD", "#00CED1");
+    log("warning", "🔐 Using password from $PASSWORD", palette::info);
     return;
   }
 

@@ -9,6 +9,7 @@
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "cli/prompt.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -87,7 +88,7 @@ bool elevate(nb::handle args, nb::handle ask) {
   nb::object from_env = environment_password();
   if (truthy(from_env)) {
     nb::setattr(args, "passwd", from_env);
-    log("warning", "🔐 Using password from $PASSWORD", "#00CED1");
+    log("warning", "🔐 Using password from $PASSWORD", palette::info);
     return true;
   }
   if (truthy(nb::getattr(args, "passwd", nb::none()))) return true;
@@ -97,7 +98,7 @@ bool elevate(nb::handle args, nb::handle ask) {
   nb::object answer = read_password(ask, prompt);
   nb::setattr(args, "passwd", answer);
   if (truthy(answer)) return true;
-  print("❌ No password provided. Aborting retry.", "#FF4500", true);
+  print("❌ No password provided. Aborting retry.", palette::error, true);
   return false;
 }
 
@@ -116,9 +117,9 @@ bridge::Coroutine run_command(nb::object args, nb::object show_parser, nb::objec
     if (tried_elevation || !names_missing_privilege(*failure)) throw std::move(*failure);
     tried_elevation = true;
     log("warning", "📌 Operation failed due to permission. Attempting to elevate and retry...",
-        "#FFFF00");
+        palette::warning);
     if (!elevate(args, ask)) throw std::move(*failure);
-    log("warning", "🔁 Retrying operation with provided superuser password...", "#00CED1");
+    log("warning", "🔁 Retrying operation with provided superuser password...", palette::info);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "core/readout.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 namespace {
@@ -20,12 +21,12 @@ void backup_database(nb::object args) {
   if (!settle_database(args, DatabaseName::required)) return;
   std::string database = text(arg(args, "database"));
   std::string backup_file = database + "_backup_" + local_timestamp() + ".sql";
-  print("🗄️ Creating backup of '" + database + "'...", "#00CED1", true);
+  print("🗄️ Creating backup of '" + database + "'...", palette::info, true);
   std::string cmd = "pg_dump -h " + text(arg(args, "hostname")) + " -p " + text(arg(args, "port")) +
                     " -U " + text(arg(args, "user")) + " -d " + database + " -F p -f " +
                     backup_file;
-  print("💡 Run this command manually:", "#FFFF00");
-  print("   " + cmd, "#00FF7F");
+  print("💡 Run this command manually:", palette::warning);
+  print("   " + cmd, palette::success);
 }
 
 }  // namespace

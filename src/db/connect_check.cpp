@@ -3,6 +3,7 @@
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 
@@ -25,7 +26,7 @@ bridge::Coroutine connect(nb::object database, nb::object user, nb::object passw
   if (traceback_requested())
     print_traceback(*failure);
   else
-    print("❌ Error (new user connection): " + message(*failure), "#FF4500", true);
+    print("❌ Error (new user connection): " + message(*failure), palette::error, true);
   co_return nb::none();
 }
 

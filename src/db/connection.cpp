@@ -8,6 +8,7 @@
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "settings/scope.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 namespace {
@@ -126,7 +127,7 @@ void apply_config_file(Target& t, nb::handle path) {
   nb::object get = cfg.attr("get");
   for (const char* key : kEngineKeys) {
     if (!names_postgres(get(key))) continue;
-    print("📄 Found config at: " + text(path), "#00CED1");
+    print("📄 Found config at: " + text(path), palette::info);
     t.user = lookup_first(cfg, kUserKeys);
     t.password = lookup_first(cfg, kPasswordKeys);
     t.database = lookup_first(cfg, kDatabaseKeys);
@@ -154,7 +155,7 @@ void announce(const Target& t) {
   std::string mask = t.password.is_none() ? "" : core::mask_password(text(t.password));
   print("🔍 Using host=" + text(t.host) + ", user=" + text(t.user) + ", db=" + text(t.database) +
             ", passwd=" + mask,
-        "#00CED1");
+        palette::info);
 }
 
 [[noreturn]] void exit_with_status_one() {
@@ -203,7 +204,7 @@ bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object us
         "timeout"_a = kConnectTimeoutSeconds);
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    print("❌ Connection failed: " + message(e), "#FF4500", true);
+    print("❌ Connection failed: " + message(e), palette::error, true);
     failed = true;
   }
   if (failed) exit_with_status_one();

@@ -1,6 +1,7 @@
 // describe: the columns of one table, in declared order.
 #include "db/db.hpp"
 #include "db/report.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 namespace {
@@ -26,7 +27,7 @@ constexpr const char* kTableRequired = "❌ Table name required. Use -t/--table"
 
 bool table_given(nb::handle args) {
   if (truthy(arg(args, "table"))) return true;
-  print(kTableRequired, "#FF4500", true);
+  print(kTableRequired, palette::error, true);
   return false;
 }
 
@@ -37,7 +38,7 @@ nb::object start(nb::handle conn, nb::handle args) {
 void show(nb::handle rows, nb::handle args) {
   std::string table = text(arg(args, "table"));
   if (!truthy(rows)) {
-    print("❌ Table '" + table + "' not found", "#FF4500", true);
+    print("❌ Table '" + table + "' not found", palette::error, true);
     return;
   }
   show_table(rows, kStructure, table);

@@ -3,6 +3,7 @@
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 
@@ -22,11 +23,11 @@ bool settle_database_name(nb::handle args) {
     nb::object name = settings.attr("get")("database");
     if (truthy(name)) {
       nb::setattr(args, "database", name);
-      print("📄 Using database: " + text(name), "#00CED1");
+      print("📄 Using database: " + text(name), palette::info);
       return true;
     }
   }
-  print("❌ Database name required. Use -d/--database", "#FF4500", true);
+  print("❌ Database name required. Use -d/--database", palette::error, true);
   return false;
 }
 
@@ -53,12 +54,12 @@ bridge::Coroutine drop_database(nb::object args) {
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
     co_await held.get().attr("execute")(kTerminateOthersSql, database);
     co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name.sql);
-    print("✅ Database '" + text(database) + "' dropped successfully", "#00FF7F", true);
+    print("✅ Database '" + text(database) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
-    print("❌ Error dropping database [0]: " + message(e), "#FF4500", true);
+    print("❌ Error dropping database [0]: " + message(e), palette::error, true);
     if (traceback_requested()) print_exception_of(e);
   }
   if (failure) co_await close_connection(held);

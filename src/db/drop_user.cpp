@@ -2,6 +2,7 @@
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 
@@ -10,14 +11,14 @@ namespace {
 bridge::Coroutine drop_user(nb::object args) {
   nb::object username = arg(args, "username");
   if (!truthy(username)) {
-    print("❌ Username required. Use -u/--username", "#FF4500", true);
+    print("❌ Username required. Use -u/--username", palette::error, true);
     co_return nb::none();
   }
-  print("⚠️  WARNING: You are about to DROP user '" + text(username) + "'", "#FF4500", true);
-  print("❓ Type the username to confirm: ", "#FFFF00", true, "");
+  print("⚠️  WARNING: You are about to DROP user '" + text(username) + "'", palette::error, true);
+  print("❓ Type the username to confirm: ", palette::warning, true, "");
   nb::object confirmation = read_line().attr("strip")();
   if (!confirmation.equal(username)) {
-    print("❌ Username mismatch. Aborted.", "#FF4500", true);
+    print("❌ Username mismatch. Aborted.", palette::error, true);
     co_return nb::none();
   }
 
@@ -27,12 +28,12 @@ bridge::Coroutine drop_user(nb::object args) {
     core::SqlName name = sql_name(username);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
     co_await held.get().attr("execute")("DROP USER IF EXISTS " + name.sql);
-    print("✅ User '" + text(username) + "' dropped successfully", "#00FF7F", true);
+    print("✅ User '" + text(username) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
-    print("❌ Error dropping user [1]: " + message(e), "#FF4500", true);
+    print("❌ Error dropping user [1]: " + message(e), palette::error, true);
   }
   if (failure) co_await close_connection(held);
   co_return nb::none();

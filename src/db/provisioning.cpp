@@ -6,6 +6,7 @@
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
 #include "db/role_password.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 
@@ -84,9 +85,9 @@ void write_back_if_empty(nb::handle args, const char* name, nb::handle value) {
 }
 
 void print_inputs(const NewRole& r) {
-  print("🕵🏿 USERNAME: " + text(r.username), "#00CED1", true);
-  print("🔑 PASSWORD: *****", "#FFFF00", true);
-  print("🧰 DATABASE: " + text(r.database), "#00FF7F", true);
+  print("🕵🏿 USERNAME: " + text(r.username), palette::info, true);
+  print("🔑 PASSWORD: *****", palette::warning, true);
+  print("🧰 DATABASE: " + text(r.database), palette::success, true);
   print("👻 HOSTNAME: " + text(r.host), "#FFFFFF");
   print("🚢 PORT: " + text(r.port), "#FFFFFF");
 }
@@ -112,15 +113,15 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
         sql_literal(role_password_verifier(role.password, encryption, name.stored));
     try {
       co_await conn.attr("execute")("CREATE USER " + name.sql + " WITH PASSWORD " + literal);
-      print("✅ User '" + text(role.username) + "' created", "#00FF7F", true);
+      print("✅ User '" + text(role.username) + "' created", palette::success, true);
     } catch (const nb::python_error& e) {
       if (!e.matches(asyncpg.attr("DuplicateObjectError"))) throw;
-      print("⚠️ User '" + text(role.username) + "' already exists", "#FFFF00", true);
+      print("⚠️ User '" + text(role.username) + "' already exists", palette::warning, true);
     }
     co_await conn.attr("execute")("ALTER USER " + name.sql + kRolePrivileges);
-    print("✅ User '" + text(role.username) + "' updated with privileges", "#00FF7F", true);
+    print("✅ User '" + text(role.username) + "' updated with privileges", palette::success, true);
     co_await close_connection(held);
-    print("🔒 Logged out from postgres superuser", "#00CED1");
+    print("🔒 Logged out from postgres superuser", palette::info);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
@@ -135,7 +136,7 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
 void report_role_failure(nb::handle args, const nb::python_error& e) {
   nb::object user = arg(args, "user");
   if (e.matches(nb::module_::import_("asyncpg").attr("InvalidPasswordError"))) {
-    print("❌ Invalid PostgreSQL password", "#FF4500", true);
+    print("❌ Invalid PostgreSQL password", palette::error, true);
     ask_password(user);
     return;
   }
@@ -143,12 +144,12 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
     print_exception_of(e);
     return;
   }
-  print("❌ Error (superuser connection): " + message(e), "#FF4500", true);
+  print("❌ Error (superuser connection): " + message(e), palette::error, true);
   std::string answer;
   while (answer.empty()) answer = text(ask_password(user, " [q/x/quit/exit for exit]: "));
   for (const char* word : kExitAnswers) {
     if (answer == word) {
-      print("❌ exit/quit without password user '" + text(user) + "' nedded !", "#FF4500", true);
+      print("❌ exit/quit without password user '" + text(user) + "' nedded !", palette::error, true);
       break;
     }
   }
@@ -157,21 +158,21 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
 // The database exists: drop and recreate it only on a typed "y".
 bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const core::SqlName& db) {
   const std::string name = text(role.database);
-  print("⚠️ Database '" + name + "' already exists.", "#FFFF00", true);
-  print("❓ Drop and recreate '" + name + "'? [y/N]: ", "#FFFF00", true, "");
+  print("⚠️ Database '" + name + "' already exists.", palette::warning, true);
+  print("❓ Drop and recreate '" + name + "'? [y/N]: ", palette::warning, true, "");
   std::string choice = text(read_line().attr("strip")().attr("lower")());
   if (choice != "y") {
-    print("⏭️ Skipping database creation", "#FFFF00", true);
+    print("⏭️ Skipping database creation", palette::warning, true);
     co_return nb::none();
   }
   try {
     co_await conn.attr("execute")("DROP DATABASE " + db.sql);
-    print("🗑️ Database '" + name + "' dropped", "#FF4500", true);
+    print("🗑️ Database '" + name + "' dropped", palette::error, true);
     co_await conn.attr("execute")("CREATE DATABASE " + db.sql);
-    print("✅ Database '" + name + "' recreated", "#00FF7F", true);
+    print("✅ Database '" + name + "' recreated", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    print("❌ Error: " + message(e), "#FF4500", true);
+    print("❌ Error: " + message(e), palette::error, true);
   }
   co_return nb::none();
 }
@@ -179,10 +180,10 @@ bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const cor
 bridge::Coroutine create_database(nb::object conn, const NewRole& role, const core::SqlName& db) {
   try {
     co_await conn.attr("execute")("CREATE DATABASE " + db.sql);
-    print("✅ Database '" + text(role.database) + "' created", "#00FF7F", true);
+    print("✅ Database '" + text(role.database) + "' created", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e) || message(e).find("already exists") == std::string::npos) throw;
-    print("⚠️ Database '" + text(role.database) + "' already exists", "#FFFF00", true);
+    print("⚠️ Database '" + text(role.database) + "' already exists", palette::warning, true);
   }
   co_return nb::none();
 }
@@ -203,7 +204,7 @@ bridge::Coroutine database_step(const NewRole& role) {
                                                   "password"_a = role.password,
                                                   "host"_a = role.host, "port"_a = role.port);
     if (conn.is_none()) {
-      print("❌ Error (Failed connect to database server)", "#FF4500", true);
+      print("❌ Error (Failed connect to database server)", palette::error, true);
       co_return nb::none();
     }
     held.hold(conn);
@@ -214,7 +215,7 @@ bridge::Coroutine database_step(const NewRole& role) {
     else
       co_await create_database(conn, role, db);
     co_await close_connection(held);
-    print("🔒 Logged out from new user session", "#00CED1");
+    print("🔒 Logged out from new user session", palette::info);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
@@ -224,7 +225,7 @@ bridge::Coroutine database_step(const NewRole& role) {
   if (traceback_requested())
     print_traceback(*failure);
   else
-    print("❌ Error (new user connection): " + message(*failure), "#FF4500", true);
+    print("❌ Error (new user connection): " + message(*failure), palette::error, true);
   co_return nb::none();
 }
 
@@ -280,7 +281,7 @@ NewRole gather_inputs(nb::handle args) {
   write_back_if_empty(args, "database", role.database);
   log("debug", summary(role));
   if (!truthy(role.username) || !truthy(role.password) || !truthy(role.database)) {
-    print("❌ Missing required info (username, password, database)", "#FF4500", true);
+    print("❌ Missing required info (username, password, database)", palette::error, true);
     exit_status(1);
   }
   return role;

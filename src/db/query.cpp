@@ -6,12 +6,11 @@
 #include "core/readout.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 namespace {
 
-constexpr const char* kError = "#FF4500";
-constexpr const char* kSuccess = "#00FF7F";
 
 constexpr const char* kQueryRequired = "❌ Query required. Use -q/--query";
 constexpr const char* kDestructive = "❌ Destructive queries not allowed in read-only mode";
@@ -31,13 +30,13 @@ bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
 bool admit(nb::handle args) {
   nb::object query = query_text(args);
   if (!truthy(query)) {
-    print(kQueryRequired, kError, true);
+    print(kQueryRequired, palette::error, true);
     return false;
   }
   if (read_only(args)) {
     std::string upper = text(query.attr("upper")());
     if (core::find_dangerous_keyword(upper)) {
-      print(kDestructive, kError, true);
+      print(kDestructive, palette::error, true);
       return false;
     }
   }
@@ -88,7 +87,7 @@ std::int64_t display_limit(nb::handle args) {
 void show_rows(nb::handle results, nb::handle args) {
   auto available = static_cast<std::int64_t>(nb::len(results));
   if (available == 0) {
-    print(kNoRows, kSuccess);
+    print(kNoRows, palette::success);
     return;
   }
   // Column names and values come from the server: literal Text, never markup.
@@ -109,14 +108,14 @@ void show_rows(nb::handle results, nb::handle args) {
   print_renderable(table);
   if (available > max_rows)
     print("⚠️ Showing " + std::to_string(max_rows) + " of " + std::to_string(available) + " rows",
-          "#FFFF00", true);
+          palette::warning, true);
 }
 
 void show(nb::handle result, nb::handle args) {
   if (selects(args))
     show_rows(result, args);
   else
-    print(kExecuted, kSuccess, true);
+    print(kExecuted, palette::success, true);
 }
 
 constexpr Handler kExecuteQuery = {DatabaseName::required, "❌ Query error: ", &admit, nullptr,

@@ -1,4 +1,5 @@
 #include "db/report.hpp"
+#include "output/palette.hpp"
 
 #include <exception>
 #include <string>
@@ -6,9 +7,6 @@
 namespace talvo::db {
 namespace {
 
-constexpr const char* kError = "#FF4500";
-constexpr const char* kInfo = "#00CED1";
-constexpr const char* kEmpty = "#FFFF00";
 
 constexpr const char* kUsingDatabase = "📄 Using database: ";
 constexpr const char* kDatabaseRequired = "❌ Database name required. Use -d/--database";
@@ -23,11 +21,11 @@ bool settle_database(nb::handle args, DatabaseName policy) {
   nb::object name = truthy(config) ? config.attr("get")("database") : nb::none();
   if (truthy(name)) {
     nb::setattr(args, "database", name);
-    print(kUsingDatabase + text(name), kInfo);
+    print(kUsingDatabase + text(name), palette::info);
     return true;
   }
   if (policy == DatabaseName::required) {
-    print(kDatabaseRequired, kError, true);
+    print(kDatabaseRequired, palette::error, true);
     return false;
   }
   return true;
@@ -53,7 +51,7 @@ nb::object connection_call(nb::handle args, bool with_database) {
 
 // Errors of the statement phase end the command normally, with one line.
 void report_error(const Handler& handler, const std::string& msg) {
-  print(handler.error_prefix + msg, kError, true);
+  print(handler.error_prefix + msg, palette::error, true);
 }
 
 }  // namespace
@@ -95,7 +93,7 @@ void print_renderable(nb::handle renderable) {
 
 bool show_table(nb::handle rows, const TableReport& report, std::string_view name) {
   if (!truthy(rows) && report.empty_message != nullptr) {
-    print(fill(report.empty_message, name), kEmpty);
+    print(fill(report.empty_message, name), palette::warning);
     return false;
   }
   // A title built from a name is literal too; "table.title" keeps the look

@@ -4,6 +4,7 @@
 #include "core/readout.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::db {
 namespace {
@@ -55,8 +56,8 @@ struct SizeLine {
   const char* color;
 };
 constexpr SizeLine kOneTableLines[] = {
-    {"   Total Size:   ", "total_size", "#00FF7F"},
-    {"   Table Size:   ", "table_size", "#FFFF00"},
+    {"   Total Size:   ", "total_size", palette::success},
+    {"   Table Size:   ", "table_size", palette::warning},
     {"   Indexes Size: ", "indexes_size", "#FF69B4"},
 };
 
@@ -91,7 +92,7 @@ void show_listing(nb::handle rows, const TableReport& report, const std::string&
   // The total comes first: if it fails, no table is printed.
   std::int64_t total = total_bytes(rows);
   if (!show_table(rows, report, name) && report.empty_message != nullptr) return;
-  print("\n📊 Total Size: " + core::format_gigabytes(total) + " GB", "#00CED1", true);
+  print("\n📊 Total Size: " + core::format_gigabytes(total) + " GB", palette::info, true);
 }
 
 void show(nb::handle result, nb::handle args) {
@@ -100,7 +101,7 @@ void show(nb::handle result, nb::handle args) {
     case Mode::table_sizes: return show_listing(result, kTableSizes, text(arg(args, "database")));
     case Mode::one_table: break;
   }
-  print("\n📊 Size of table '" + text(arg(args, "table")) + "':", "#00CED1", true);
+  print("\n📊 Size of table '" + text(arg(args, "table")) + "':", palette::info, true);
   for (const SizeLine& line : kOneTableLines)
     print(line.label + text(field(result, line.field)), line.color);
 }

@@ -6,6 +6,7 @@
 #include "settings/aliases.hpp"
 #include "settings/scope.hpp"
 #include "settings/settings.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::settings {
 namespace {
@@ -21,7 +22,7 @@ constexpr std::array postgres_port_keys{"POSTGRESQL_PORT", "postgresql_port", "P
 // are compared exactly.
 constexpr std::array django_engine_names{"postgresql", "postgres", "postgre"};
 
-const char* info_color = "#00CED1";
+const char* info_color = palette::info;
 
 const char* py_bool(bool b) { return b ? "True" : "False"; }
 
