@@ -1,4 +1,5 @@
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -32,11 +33,20 @@ def pg_logged():
     cluster.stop()
 
 
+def login_name():
+    """The name a login shell puts in USER and LOGNAME for this process."""
+    return pwd.getpwuid(os.geteuid()).pw_name
+
+
 def talvo_environment(home, **overrides):
-    """A clean environment for a talvo process: none of the variables talvo
-    reads, a HOME of its own (so no ~/.pgpass applies), wide plain output."""
+    """The environment of a login shell with none of the variables talvo
+    reads but USER: USER and LOGNAME are the login name, as a login sets
+    them, HOME is a fresh directory (so no ~/.pgpass applies), and output is
+    wide and plain."""
     env = {k: v for k, v in os.environ.items() if k not in TALVO_VARIABLES}
+    env["USER"] = env["LOGNAME"] = login_name()
     env["HOME"] = str(home)
+    env.setdefault("LANG", "C.UTF-8")
     env["COLUMNS"] = "200"
     env["PYTHONIOENCODING"] = "utf-8"
     for key, value in overrides.items():
@@ -74,6 +84,8 @@ def clean_env(monkeypatch, tmp_path):
     """For tests that call the module in-process: the same clean variables."""
     for key in TALVO_VARIABLES:
         monkeypatch.delenv(key, raising=False)
+    monkeypatch.setenv("USER", login_name())
+    monkeypatch.setenv("LOGNAME", login_name())
     monkeypatch.setenv("HOME", str(tmp_path))
     monkeypatch.chdir(tmp_path)
     return monkeypatch

@@ -34,6 +34,22 @@ struct Target {
 
 nb::object getenv(const char* name) { return nb::module_::import_("os").attr("getenv")(name); }
 
+// A login shell sets USER to the login name, which names an account of this
+// machine, not a database role. USER counts only when it says something else,
+// that is when someone set it on purpose.
+nb::object deliberate_user() {
+  nb::object user = getenv("USER");
+  if (!truthy(user)) return user;
+  try {
+    nb::object os = nb::module_::import_("os");
+    nb::object entry = nb::module_::import_("pwd").attr("getpwuid")(os.attr("geteuid")());
+    if (user.equal(entry.attr("pw_name"))) return nb::none();
+  } catch (nb::python_error& e) {
+    if (!e.matches(PyExc_KeyError)) throw;  // no password entry: no login name to compare
+  }
+  return user;
+}
+
 // The first non-empty candidate, or the last one as it is.
 nb::object first_nonempty(std::initializer_list<nb::object> candidates) {
   nb::object last = nb::none();
@@ -95,7 +111,7 @@ void apply_settings(Target& t, nb::handle settings) {
   nb::object get = settings.attr("get");
   t.host = first_nonempty({get("host"), t.host, getenv("HOST")});
   t.port = as_port(first_nonempty({get("port"), t.port, getenv("PORT")}));
-  t.user = first_nonempty({get("username"), t.user, getenv("USER")});
+  t.user = first_nonempty({get("username"), t.user, deliberate_user()});
   t.password = first_nonempty({get("password"), t.password, getenv("PASSWORD")});
   nb::object database = first_nonempty({get("database"), t.database});
   if (!truthy(database))
@@ -139,7 +155,7 @@ void apply_config_file(Target& t, nb::handle path) {
 void apply_environment(Target& t) {
   if (nb::object v = getenv("HOST"); truthy(v)) t.host = v;
   if (nb::object v = getenv("PORT"); truthy(v)) t.port = as_port(v);
-  if (nb::object v = getenv("USER"); truthy(v)) t.user = v;
+  if (nb::object v = deliberate_user(); truthy(v)) t.user = v;
   if (nb::object v = getenv("PASSWORD"); truthy(v)) t.password = v;
   for (const char* name : kDatabaseVariables) {
     if (nb::object v = getenv(name); truthy(v)) {
