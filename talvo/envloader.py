@@ -1,4 +1,5 @@
-"""Reads a configuration file (.env, JSON, YAML, TOML, INI) into one flat mapping.
+"""Reads a configuration file (.env, JSON, YAML, TOML, INI, Java properties) into one
+flat mapping.
 
 Each parser is imported only when a file of its kind is read.
 """
@@ -10,11 +11,14 @@ class ConfigFileError(ValueError):
 
 
 class Config:
-    """The top-level keys and values of one configuration file."""
+    """The top-level keys and values of one configuration file, and the
+    document as its format structures it (`document`: INI sections stay
+    sections there, while `_data` holds every section's keys at the top)."""
 
-    def __init__(self, path, data):
+    def __init__(self, path, data, document=None):
         self.path = path
         self._data = data
+        self.document = data if document is None else document
 
     def keys(self):
         return self._data.keys()
@@ -77,20 +81,75 @@ def _read_toml(path, text):
         raise ConfigFileError(f"{path}: invalid TOML: {e}") from e
 
 
-def _read_ini(path, text):
+# Keys written before the first section header are read as if under this
+# header, which no file can contain.
+_TOP = "\0top"
+
+
+def _has_lines_before_sections(text):
+    for line in text.splitlines():
+        stripped = line.strip()
+        if not stripped or stripped[0] in "#;":
+            continue
+        return not stripped.startswith("[")
+    return False
+
+
+def ini_sections(path, text):
+    """{section: {key: value}} of an INI text, with the keys written before
+    the first section under _TOP."""
     import configparser
+    import re
     # With the usual DEFAULT section its keys would show up inside every other
     # section; an unused name makes [DEFAULT] a section like the rest.
     parser = configparser.ConfigParser(interpolation=None, default_section="\0")
     parser.optionxform = str
+    shifted = _has_lines_before_sections(text)
     try:
-        parser.read_string(text, source=path)
+        parser.read_string(f"[{_TOP}]\n" + text if shifted else text, source=path)
     except configparser.Error as e:
-        raise ConfigFileError(f"{path}: invalid INI: {e}") from e
-    data = {}
-    for section in parser.sections():
-        for key, value in parser.items(section):
+        message = str(e)
+        if shifted:  # line numbers as the file has them
+            message = re.sub(r"(\[line\s+|line: )(\d+)",
+                             lambda m: m.group(1) + str(int(m.group(2)) - 1), message)
+        raise ConfigFileError(f"{path}: invalid INI: {message}") from e
+    return {section: dict(parser.items(section)) for section in parser.sections()}
+
+
+def _read_ini(path, text):
+    sections = ini_sections(path, text)
+    data, document = {}, {}
+    for section, items in sections.items():
+        for key, value in items.items():
             data.setdefault(key, value)
+        if section == _TOP:
+            document.update(items)
+        else:
+            document[section] = items
+    return data, document
+
+
+def _read_properties(path, text):
+    """Java properties: key=value, key: value or key value; # and ! comments;
+    a backslash at the end of a line continues it."""
+    data = {}
+    logical = ""
+    for line in text.splitlines():
+        stripped = line.lstrip()
+        if not logical and (not stripped or stripped[0] in "#!"):
+            continue
+        if stripped.endswith("\\") and not stripped.endswith("\\\\"):
+            logical += stripped[:-1]
+            continue
+        logical += stripped
+        for i, char in enumerate(logical):
+            if char in "=: \t" and (i == 0 or logical[i - 1] != "\\"):
+                key, value = logical[:i], logical[i + 1:].lstrip(" \t=:")
+                break
+        else:
+            key, value = logical, ""
+        data.setdefault(key.replace("\\", ""), value)
+        logical = ""
     return data
 
 
@@ -99,14 +158,15 @@ _BY_NAME = {
     ".json": _read_json, "config.json": _read_json,
     ".yaml": _read_yaml, ".yml": _read_yaml,
     ".toml": _read_toml,
-    ".ini": _read_ini, ".cfg": _read_ini,
+    ".ini": _read_ini, ".cfg": _read_ini, ".odoorc": _read_ini,
 }
 
 _BY_SUFFIX = {
+    ".properties": _read_properties,
     ".json": _read_json,
     ".yaml": _read_yaml, ".yml": _read_yaml,
     ".toml": _read_toml,
-    ".ini": _read_ini, ".cfg": _read_ini,
+    ".ini": _read_ini, ".cfg": _read_ini, ".conf": _read_ini,
 }
 
 
@@ -127,6 +187,9 @@ def load_env(path):
         except UnicodeDecodeError as e:
             raise ConfigFileError(f"{path}: not UTF-8 text: {e}") from e
     data = _reader(path)(path, text)
+    document = None
+    if isinstance(data, tuple):
+        data, document = data
     if not isinstance(data, dict):
         raise ConfigFileError(f"{path}: expected a mapping at the top level, found {type(data).__name__}")
-    return Config(path, data)
+    return Config(path, data, document)

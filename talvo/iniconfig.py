@@ -15,11 +15,19 @@ class IniConfig:
         self._parser.optionxform = str
         try:
             with open(self.path, encoding="utf-8") as f:
-                self._parser.read_file(f, source=self.path)
+                text = f.read()
         except FileNotFoundError:
-            pass
-        except (configparser.Error, UnicodeDecodeError) as e:
+            return
+        except UnicodeDecodeError as e:
             raise ValueError(f"{self.path}: invalid INI file: {e}") from e
+        from talvo.envloader import ConfigFileError, ini_sections
+        try:
+            sections = ini_sections(self.path, text)
+        except ConfigFileError as e:
+            raise ValueError(str(e).replace(": invalid INI: ", ": invalid INI file: ", 1)) from e
+        # Keys before the first section header have no section to be asked by.
+        sections.pop("\0top", None)
+        self._parser.read_dict(sections)
 
     def get_config(self, section, key):
         return self._parser.get(section, key, fallback="")

@@ -14,6 +14,10 @@ import pytest
 
 import talvo.talvo as t
 
+# A handler's refusal for want of a database name, and the start of the line
+# that follows it, saying where the settings were looked for.
+REQUIRED_WITH_HINT = "❌ Database name required. Use -d/--database\n💡 Looked for "
+
 TOP_LEVEL = dict(CONFIG_FILE=None, hostname="127.0.0.1", user="postgres", passwd=None,
                  port=5432, up_level=0, down_level=1, debug=False, version=False,
                  command=None, show_command=None, drop_command=None)

@@ -39,11 +39,29 @@ def free_port():
         return s.getsockname()[1]
 
 
+def port_is_free(port):
+    with socket.socket() as s:
+        # As a server binds it: connections of an earlier server that are
+        # still closing do not keep the port.
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            return False
+        return True
+
+
 class Cluster:
-    def __init__(self, log_statements=False):
+    """`port`: a fixed port (otherwise a free one, chosen again should another
+    process take it before the server binds it). `ssl_files`: (certificate,
+    key) for a server that also accepts TLS."""
+
+    def __init__(self, log_statements=False, port=None, ssl_files=None):
         self.bindir = _bindir()
         self.host = "127.0.0.1"
-        self.port = free_port()
+        self.fixed_port = port
+        self.port = port or free_port()
+        self.ssl_files = ssl_files
         self.user = SUPERUSER
         self.password = PASSWORD
         self.log_statements = log_statements
@@ -73,14 +91,37 @@ class Cluster:
         self._run([os.path.join(self.bindir, "initdb"), "-D", self.datadir, "-U", self.user,
                    "--pwfile", pwfile, "--auth-local=trust", "--auth-host=scram-sha-256",
                    "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"])
+        if self.ssl_files:
+            self._install_ssl_files()
+        for attempt in range(5):
+            try:
+                self._run([os.path.join(self.bindir, "pg_ctl"), "-D", self.datadir, "-l",
+                           self.logfile, "-w", "-o", " ".join(self._options()), "start"])
+                return self
+            except subprocess.CalledProcessError:
+                # The free port may have been taken since it was chosen.
+                if self.fixed_port or attempt == 4:
+                    raise
+                self.port = free_port()
+        return self
+
+    def _options(self):
         opts = [f"-c listen_addresses={self.host}", f"-c port={self.port}",
                 f"-c unix_socket_directories={self.sockdir}", "-c fsync=off",
                 "-c max_connections=100"]
         if self.log_statements:
             opts.append("-c log_statement=all")
-        self._run([os.path.join(self.bindir, "pg_ctl"), "-D", self.datadir, "-l", self.logfile,
-                   "-w", "-o", " ".join(opts), "start"])
-        return self
+        if self.ssl_files:
+            opts += ["-c ssl=on", "-c ssl_cert_file=server.crt", "-c ssl_key_file=server.key"]
+        return opts
+
+    def _install_ssl_files(self):
+        for source, name in zip(self.ssl_files, ("server.crt", "server.key")):
+            target = os.path.join(self.datadir, name)
+            shutil.copyfile(source, target)
+            os.chmod(target, 0o600)
+            if self._owner is not None:
+                os.chown(target, self._owner.pw_uid, self._owner.pw_gid)
 
     def stop(self):
         try:

@@ -4,7 +4,8 @@ import re
 import time
 
 import talvo.talvo as t
-from inprocess import command_args, stand_ins  # noqa: F401
+from inprocess import REQUIRED_WITH_HINT, command_args, stand_ins  # noqa: F401
+
 
 
 def test_backup_line(pg, stand_ins, capsys):
@@ -33,4 +34,4 @@ def test_backup_name_from_settings(pg, stand_ins, capsys):
 
 def test_backup_without_name(pg, stand_ins, capsys):
     t.backup_database(command_args(pg, "backup"))
-    assert capsys.readouterr().out == "❌ Database name required. Use -d/--database\n"
+    assert capsys.readouterr().out.startswith(REQUIRED_WITH_HINT)

@@ -94,17 +94,24 @@ def test_server_that_never_answers_times_out_after_ten_seconds(connect, capsys):
     assert capsys.readouterr().out.splitlines()[-1].startswith("❌ Connection failed: ")
 
 
-def test_null_password_is_announced_empty_and_left_to_the_password_file(pg, connect, tmp_path):
+@pytest.mark.parametrize("mode,found", [(0o600, True), (0o644, False)])
+def test_null_password_comes_from_the_password_file(pg, connect, tmp_path, mode, found):
     pgpass = tmp_path / "pgpass"
-    pgpass.write_text(f"{pg.host}:{pg.port}:*:{pg.user}:{pg.password}\n")
-    pgpass.chmod(0o600)
+    pgpass.write_text(f"# comment\nother:*:*:*:no\n{pg.host}:{pg.port}:*:{pg.user}:{pg.password}\n")
+    pgpass.chmod(mode)
     os.environ["PGPASSFILE"] = str(pgpass)
     try:
-        got, out = connect(password=None)
+        if found:
+            got, out = connect(password=None)
+            assert got == "postgres:postgres"
+            # The password used is announced like any other, masked.
+            assert out.endswith(", passwd=" + "*" * len(pg.password) + "\n")
+        else:
+            # A file others may read is ignored, as libpq ignores it.
+            with pytest.raises(SystemExit):
+                connect(password=None)
     finally:
         del os.environ["PGPASSFILE"]
-    assert got == "postgres:postgres"
-    assert out.endswith(", passwd=\n")
 
 
 def test_environment_overrides_arguments(pg, connect, stand_ins):
@@ -140,12 +147,13 @@ def test_config_file_naming_postgres_replaces_every_value(pg, connect, tmp_path,
     assert lines[2].startswith("🔍 Using host=127.0.0.1, user=postgres, db=template1, passwd=*")
 
 
-def test_config_file_without_host_announces_none(pg, connect, tmp_path, capsys):
-    write(tmp_path / ".env", "ENGINE=postgresql\nNAME=shop\n")
-    # Without a host asyncpg falls back to its defaults; no server is there.
-    with pytest.raises(SystemExit):
-        connect()
-    assert "🔍 Using host=None, user=None, db=shop, passwd=\n" in capsys.readouterr().out
+def test_config_file_keys_without_value_keep_the_arguments(pg, connect, tmp_path):
+    write(tmp_path / ".env", f"ENGINE=postgresql\nNAME=template1\nHOST=\nDB_USER=app\n")
+    # The file names the database only: host, port, user and password stay
+    # those of the arguments instead of turning into None.
+    got, out = connect()
+    assert got == "template1:postgres"
+    assert f"🔍 Using host={pg.host}, user={pg.user}, db=template1, passwd=*" in out
 
 
 def test_config_file_for_another_engine_contributes_nothing(pg, connect, tmp_path):

@@ -7,7 +7,9 @@ import sys
 import pytest
 
 import talvo.talvo as tv
+from inprocess import REQUIRED_WITH_HINT
 from admin_support import (ExceptionPrinter, admin, closed_port, drop_database_args,  # noqa: F401
+
                            drop_everything, drop_user_args, role_exists, run, settings_found,
                            unique)
 
@@ -121,7 +123,7 @@ def test_name_from_settings(pg, admin, database, capsys, clean_env):
 def test_no_name_anywhere(pg, admin, capsys, clean_env, found):
     settings_found(found)(clean_env)
     drop_db(clean_env, drop_database_args(pg, ""), "")
-    assert capsys.readouterr().out == "❌ Database name required. Use -d/--database\n"
+    assert capsys.readouterr().out.startswith(REQUIRED_WITH_HINT)
 
 
 @pytest.mark.parametrize("switch", [None, "YES"])

@@ -6,7 +6,8 @@ import asyncio
 import pytest
 
 import talvo.talvo as t
-from inprocess import command_args, headers, run, stand_ins, table_rows  # noqa: F401
+from inprocess import REQUIRED_WITH_HINT, command_args, headers, run, stand_ins, table_rows  # noqa: F401
+
 
 DB = "talvo_query"
 
@@ -113,7 +114,7 @@ def test_failing_select_still_closes_its_connection(db, query):
 
 def test_missing_inputs(query):
     assert query("") == "❌ Query required. Use -q/--query\n"
-    assert query("SELECT 1", database=None) == "❌ Database name required. Use -d/--database\n"
+    assert query("SELECT 1", database=None).startswith(REQUIRED_WITH_HINT)
 
 
 def test_read_only_keyword_scan(query):

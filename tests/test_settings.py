@@ -316,12 +316,18 @@ def test_settings_file_that_raises(disc, monkeypatch, traceback, debug):
         assert disc.log.texts("exception") == []
 
 
-@pytest.mark.parametrize("error", ["KeyboardInterrupt", "SystemExit(3)"])
-def test_interruptions_pass_through(disc, error):
-    write(disc.dir, "settings.py", f"raise {error}\n")
-    with pytest.raises((KeyboardInterrupt, SystemExit)):
+def test_interruptions_pass_through(disc):
+    write(disc.dir, "settings.py", "raise KeyboardInterrupt\n")
+    with pytest.raises(KeyboardInterrupt):
         t.parse_django_settings()
     assert disc.log.texts("error") == []
+
+
+def test_settings_file_calling_exit_is_an_error_of_that_file(disc):
+    path = write(disc.dir, "settings.py", "import sys\nsys.exit(3)\n")
+    assert t.parse_django_settings() is None
+    assert disc.log.texts("error") == [
+        f"⚠️ Debug - Error reading settings: {path} called sys.exit(3) while being read"]
 
 
 # --- the cache -------------------------------------------------------------------

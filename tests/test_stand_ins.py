@@ -64,7 +64,7 @@ MALFORMED = [
     (".yaml", "engine: [unclosed\n"),
     ("list.yaml", "- a\n- b\n"),
     ("db.toml", "port = \n"),
-    ("db.ini", "user = no section header\n"),
+    ("db.ini", "[database]\njust words\n"),
     ("dup.ini", "[a]\nx = 1\nx = 2\n"),
     (".env", "GOOD=1\nthis line is not a setting\n"),
 ]
@@ -127,9 +127,18 @@ def test_ini_config_values_and_missing_parts(tmp_path):
 
 def test_ini_config_malformed_file_names_the_file(tmp_path):
     ini = tmp_path / "talvo.ini"
-    ini.write_text("host = no section\n")
-    with pytest.raises(ValueError, match=str(ini)):
+    ini.write_text("host = before any section\n[server]\nhost = a\nhost = b\n")
+    with pytest.raises(ValueError, match=str(ini) + r".*\[line\s+4\]"):
         IniConfig(str(ini))
+
+
+def test_ini_lines_before_the_first_section(tmp_path):
+    ini = tmp_path / "app.ini"
+    ini.write_text("; Gitea\nAPP_NAME = git\n[database]\nHOST = db:5433\n")
+    cfg = load_env(str(ini))
+    assert cfg.get("APP_NAME") == "git" and cfg.get("HOST") == "db:5433"
+    assert cfg.document == {"APP_NAME": "git", "database": {"HOST": "db:5433"}}
+    assert IniConfig(str(ini)).get_config("database", "HOST") == "db:5433"
 
 
 def test_severities_follow_syslog_order():

@@ -7,6 +7,7 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
+#include "settings/project.hpp"
 #include "settings/scope.hpp"
 
 namespace talvo::cli {
@@ -58,6 +59,49 @@ nb::object subcommand_parser(nb::handle parser, const char* command, const char*
   return nb::none();
 }
 
+struct Parsed {
+  nb::object args;
+  settings::GivenOptions given;
+};
+
+// Whether the operator typed a top-level option whose default is not None.
+// Parsing into a record that already holds a marker for it leaves the marker
+// where the option was not typed: argparse only sets defaults for
+// attributes a record lacks.
+class TypedOptions {
+ public:
+  TypedOptions() : marker_(nb::module_::import_("builtins").attr("object")()) {}
+
+  nb::object record() const {
+    nb::dict preset;
+    for (const char* name : kNames) preset[name] = marker_;
+    return nb::module_::import_("argparse").attr("Namespace")(**preset);
+  }
+
+  // Puts the defaults where the marker is left; true where the option was typed.
+  bool settle(nb::handle args, nb::handle parser, const char* name) const {
+    if (!nb::getattr(args, name, nb::none()).is(marker_)) return true;
+    nb::setattr(args, name, parser.attr("get_default")(name));
+    return false;
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"hostname", "user", "port"};
+  nb::object marker_;
+};
+
+Parsed parse_command_line(nb::handle parser, nb::handle words) {
+  TypedOptions typed;
+  nb::object args = parser.attr("parse_args")(words, typed.record());
+  settings::GivenOptions given;
+  given.host = typed.settle(args, parser, "hostname");
+  given.user = typed.settle(args, parser, "user");
+  given.port = typed.settle(args, parser, "port");
+  given.password = !nb::getattr(args, "passwd", nb::none()).is_none();
+  given.database = !nb::getattr(args, "database", nb::none()).is_none();
+  return {args, given};
+}
+
 void run_to_completion(nb::object coroutine) {
   // A Runner cancels the task on Ctrl-C and lets it finish its cleanup
   // before the interruption goes on.
@@ -89,16 +133,13 @@ void main_entry() {
   for (nb::handle word : argv) {
     if (!std::exchange(program_name, false)) words.append(word);
   }
-  nb::object args = parser.attr("parse_args")(words);
+  auto [args, given] = parse_command_line(parser, words);
 
   if (defines(args, "CONFIG")) {
     nb::setattr(args, "up_level", nb::int_(0));
     nb::setattr(args, "down_level", nb::int_(0));
   }
-  nb::object db_config = routine("parse_django_settings")(
-      nb::getattr(args, "CONFIG_FILE", nb::none()),
-      "max_depth_up"_a = nb::getattr(args, "up_level", nb::none()),
-      "max_depth_down"_a = nb::getattr(args, "down_level", nb::none()));
+  nb::object db_config = settings::discover_for_command(args, given);
   log("info", "db_config:: " + text(db_config));
   if (truthy(db_config)) copy_settings(args, db_config);
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "settings/environment.hpp"
+
 namespace talvo::db {
 
 namespace {
@@ -39,9 +41,14 @@ class HandledException {
 
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
   nb::object asyncpg = nb::module_::import_("asyncpg");
-  return asyncpg.attr("connect")("database"_a = "postgres", "user"_a = arg(args, "user"),
-                                 "host"_a = host, "port"_a = port,
-                                 "password"_a = arg(args, "passwd"));
+  nb::dict kwargs;
+  kwargs["database"] = "postgres";
+  kwargs["user"] = arg(args, "user");
+  kwargs["host"] = host;
+  kwargs["port"] = port;
+  kwargs["password"] = arg(args, "passwd");
+  settings::add_tls_arguments(kwargs);
+  return asyncpg.attr("connect")(**kwargs);
 }
 
 nb::str read_line() {

@@ -4,6 +4,7 @@
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
 #include "output/palette.hpp"
+#include "settings/environment.hpp"
 
 namespace talvo::db {
 
@@ -15,9 +16,14 @@ bridge::Coroutine connect(nb::object database, nb::object user, nb::object passw
   nb::object asyncpg = nb::module_::import_("asyncpg");
   std::optional<nb::python_error> failure;
   try {
-    nb::object conn =
-        co_await asyncpg.attr("connect")("database"_a = database, "user"_a = user,
-                                         "password"_a = password, "host"_a = host, "port"_a = port);
+    nb::dict kwargs;
+    kwargs["database"] = database;
+    kwargs["user"] = user;
+    kwargs["password"] = password;
+    kwargs["host"] = host;
+    kwargs["port"] = port;
+    settings::add_tls_arguments(kwargs);
+    nb::object conn = co_await asyncpg.attr("connect")(**kwargs);
     co_return conn;
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;

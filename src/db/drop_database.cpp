@@ -4,6 +4,7 @@
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
 #include "output/palette.hpp"
+#include "settings/project.hpp"
 
 namespace talvo::db {
 
@@ -28,6 +29,7 @@ bool settle_database_name(nb::handle args) {
     }
   }
   print("❌ Database name required. Use -d/--database", palette::error, true);
+  settings::print_nothing_found_hint(args);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #include "db/report.hpp"
 #include "output/palette.hpp"
+#include "settings/project.hpp"
 
 #include <exception>
 #include <string>
@@ -26,6 +27,7 @@ bool settle_database(nb::handle args, DatabaseName policy) {
   }
   if (policy == DatabaseName::required) {
     print(kDatabaseRequired, palette::error, true);
+    settings::print_nothing_found_hint(args);
     return false;
   }
   return true;
@@ -42,11 +44,7 @@ nb::object connection_call(nb::handle args, bool with_database) {
   kwargs["auto_settings"] = false;
   kwargs["max_depth_up"] = arg(args, "up_level");
   kwargs["max_depth_down"] = arg(args, "down_level");
-  nb::object get_connection = routine("get_connection");
-  nb::tuple no_positional;
-  PyObject* awaitable = PyObject_Call(get_connection.ptr(), no_positional.ptr(), kwargs.ptr());
-  if (awaitable == nullptr) throw nb::python_error();
-  return nb::steal(awaitable);
+  return routine("get_connection")(**kwargs);
 }
 
 // Errors of the statement phase end the command normally, with one line.

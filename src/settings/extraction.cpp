@@ -131,7 +131,7 @@ void report_wrong_engine(nb::handle engine) {
 
 nb::object read_django_settings(nb::handle settings_path, const std::string& path) {
   log("alert", "processsing 'settings.py' in final_path ...");
-  nb::object settings = routine("load_settings_from_path")(settings_path);
+  nb::object settings = execute_settings(settings_path);
   log("info", "settings: " + text(settings));
   nb::object databases =
       nb::module_::import_("builtins").attr("getattr")(settings, "DATABASES", nb::none());
@@ -148,7 +148,7 @@ nb::object read_django_settings(nb::handle settings_path, const std::string& pat
       first = false;
       if (django_engine_qualifies(cfg)) {
         print("📄 Found settings at: " + path, info_color);
-        return store_in_cache(assemble_settings(cfg, django_aliases), path);
+        return store_in_cache(assemble_settings(cfg, core::django_aliases), path);
       }
     }
   }
@@ -191,7 +191,7 @@ bool config_qualifies_under(nb::handle cfg, const char* engine_key) {
 
 nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   log("debug", "processing '" + path + "' ...");
-  nb::object cfg = nb::module_::import_("talvo.envloader").attr("load_env")(settings_path);
+  nb::object cfg = load_config(settings_path);
   log("notice", "cfg: " + text(cfg.attr("_data")));
   nb::list keys = nb::list(cfg.attr("keys")());
   bool has_url = contains(keys, "database_url") || contains(keys, "DATABASE_URL");
@@ -206,7 +206,7 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
     if (!config_qualifies_under(cfg, engine_key)) continue;
     print("📄 Found config at: " + path, info_color);
     print("📄 Found settings at: " + path, info_color);
-    nb::object settings = store_in_cache(assemble_settings(cfg, config_aliases), path);
+    nb::object settings = store_in_cache(assemble_settings(cfg, core::config_aliases), path);
     dump_user_and_database_keys(cfg);
     return settings;
   }

@@ -1,27 +1,154 @@
 #include "settings/scope.hpp"
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "core/search.hpp"
 
 namespace talvo::settings {
 namespace {
 
-// Scopes nest: the outermost one creates the cache, and it goes when the
-// last one ends. Plain C++ state only, so it may safely be static.
+// What one file gave: its result, or the error it raised.
+struct Outcome {
+  nb::object value;
+  std::optional<nb::python_error> error;
+
+  nb::object get() const {
+    if (error) throw nb::python_error(*error);
+    return value;
+  }
+};
+
+using Outcomes = std::unordered_map<std::string, Outcome>;
+
+struct Scope {
+  core::ListingCache listings{core::system_filesystem()};
+  Outcomes configs;
+  Outcomes settings_modules;
+};
+
+// Scopes nest: the outermost one creates the state, and it goes when the
+// last one ends, so the Python objects it holds never outlive the command.
 int live_scopes = 0;
-std::unique_ptr<core::ListingCache> cache;
+std::unique_ptr<Scope> scope;
+
+nb::module_ os() { return nb::module_::import_("os"); }
+
+std::string absolute(nb::handle path) {
+  return text(os().attr("path").attr("abspath")(os().attr("fspath")(path)));
+}
+
+template <typename Make>
+nb::object once(Outcomes Scope::*table, nb::handle path, Make&& make) {
+  if (!scope) return make();
+  Outcomes& outcomes = (*scope).*table;
+  std::string key = absolute(path);
+  if (auto it = outcomes.find(key); it != outcomes.end()) return it->second.get();
+  Outcome outcome;
+  try {
+    outcome.value = make();
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    outcome.error.emplace(e);
+  }
+  return outcomes.emplace(std::move(key), std::move(outcome)).first->second.get();
+}
+
+bool is_file(nb::handle path) { return truthy(os().attr("path").attr("isfile")(path)); }
+
+// Puts the .env variables that are not set yet into os.environ; gives the
+// names and values it added.
+std::vector<std::pair<nb::object, nb::object>> expose(nb::handle env_file) {
+  std::vector<std::pair<nb::object, nb::object>> added;
+  nb::object cfg;
+  try {
+    cfg = load_config(env_file);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    log("debug", "not exposing " + text(env_file) + ": " + message(e));
+    return added;
+  }
+  nb::object environ = os().attr("environ");
+  for (nb::handle key : cfg.attr("keys")()) {
+    nb::object value = cfg.attr("get")(key);
+    if (!nb::isinstance<nb::str>(key) || !nb::isinstance<nb::str>(value)) continue;
+    if (truthy(environ.attr("__contains__")(key))) continue;
+    environ[key] = value;
+    added.emplace_back(nb::borrow(key), value);
+  }
+  return added;
+}
+
+void withdraw(const std::vector<std::pair<nb::object, nb::object>>& added) {
+  nb::object environ = os().attr("environ");
+  for (const auto& [key, value] : added) {
+    // A value the settings file changed is the file's own doing: keep it.
+    if (environ.attr("get")(key).equal(value)) environ.attr("pop")(key, nb::none());
+  }
+}
+
+nb::object run_settings_file(nb::handle path) {
+  nb::object env_file = project_env_file(path);
+  auto added = env_file.is_none() ? decltype(expose(env_file)){} : expose(env_file);
+  std::optional<std::string> exited;
+  nb::object module;
+  try {
+    module = routine("load_settings_from_path")(path);
+  } catch (nb::python_error& e) {
+    withdraw(added);
+    if (!e.matches(PyExc_SystemExit)) throw;
+    exited = text(e.value().attr("code"));
+  }
+  if (exited) {
+    std::string msg = text(path) + " called sys.exit(" + *exited + ") while being read";
+    PyErr_SetString(PyExc_RuntimeError, msg.c_str());
+    throw nb::python_error();
+  }
+  withdraw(added);
+  return module;
+}
 
 }  // namespace
 
 DiscoveryScope::DiscoveryScope() {
-  if (live_scopes++ == 0) cache = std::make_unique<core::ListingCache>(core::system_filesystem());
+  if (live_scopes++ == 0) scope = std::make_unique<Scope>();
 }
 
 DiscoveryScope::~DiscoveryScope() {
-  if (--live_scopes == 0) cache.reset();
+  if (--live_scopes == 0) scope.reset();
 }
 
-core::ListingCache* detail::scope_cache() { return cache.get(); }
+// manage.py is looked for in the settings directory and up to two levels
+// above it; startproject puts it in the settings package's parent.
+nb::object project_env_file(nb::handle settings_path) {
+  nb::object path = os().attr("path");
+  nb::object dir = path.attr("dirname")(path.attr("abspath")(settings_path));
+  nb::object project = path.attr("dirname")(dir);
+  nb::object candidate = dir;
+  for (int level = 0; level < 3; ++level) {
+    if (is_file(path.attr("join")(candidate, "manage.py"))) {
+      project = candidate;
+      break;
+    }
+    candidate = path.attr("dirname")(candidate);
+  }
+  nb::object env_file = path.attr("join")(project, ".env");
+  return is_file(env_file) ? env_file : nb::object(nb::none());
+}
+
+core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }
+
+nb::object load_config(nb::handle path) {
+  return once(&Scope::configs, path, [&] {
+    return nb::module_::import_("talvo.envloader").attr("load_env")(path);
+  });
+}
+
+nb::object execute_settings(nb::handle path) {
+  return once(&Scope::settings_modules, path, [&] { return run_settings_file(path); });
+}
 
 }  // namespace talvo::settings

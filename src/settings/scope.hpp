@@ -1,8 +1,11 @@
-// One discovery, one walk: while a DiscoveryScope is alive, the searches
-// share a cache of directory listings and file tests, so each directory is
-// listed at most once however many file names are looked for. Outside any
-// scope every search sees the filesystem afresh.
+// One discovery, one walk, one read of each file: while a DiscoveryScope is
+// alive (main keeps one open for the whole command), the searches share a
+// cache of directory listings and file tests, each configuration file is
+// loaded once, and each settings.py is executed once, however many routines
+// ask. Outside any scope every call sees the filesystem afresh.
 #pragma once
+
+#include "pyutil.hpp"
 
 namespace talvo::core {
 class ListingCache;
@@ -17,6 +20,20 @@ class DiscoveryScope {
   DiscoveryScope(const DiscoveryScope&) = delete;
   DiscoveryScope& operator=(const DiscoveryScope&) = delete;
 };
+
+// talvo.envloader.load_env(path); an error is raised again, unchanged, to
+// every later caller in the scope.
+nb::object load_config(nb::handle path);
+
+// load_settings_from_path(path) with the variables of the project's .env
+// visible in os.environ while the file runs (only names not already set;
+// they are removed afterwards). A settings file that calls sys.exit() is an
+// error of that file, not the end of the program.
+nb::object execute_settings(nb::handle path);
+
+// The .env of the project a Django settings file belongs to (beside
+// manage.py, else in the settings package's parent), or None.
+nb::object project_env_file(nb::handle settings_path);
 
 namespace detail {
 // The cache of the innermost live scope, or null outside every scope.

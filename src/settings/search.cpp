@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/search.hpp"
+#include "settings/paths.hpp"
 #include "settings/scope.hpp"
 #include "settings/settings.hpp"
 
@@ -13,28 +14,6 @@ namespace {
 
 // The names tried by the config file lookup, in this order.
 constexpr const char* kConfigNames[] = {".env", ".json", ".yaml"};
-
-// A path's bytes as the operating system sees them (os.fsencode), so names
-// that are not valid UTF-8 survive the trip through text.
-std::string fs_bytes(nb::handle path) {
-  nb::object encoded = nb::module_::import_("os").attr("fsencode")(path);
-  char* data = nullptr;
-  Py_ssize_t size = 0;
-  if (PyBytes_AsStringAndSize(encoded.ptr(), &data, &size) != 0) throw nb::python_error();
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-// The text form Python's own path functions give those bytes (os.fsdecode).
-nb::str fs_text(const std::string& path) {
-  PyObject* text =
-      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size()));
-  if (text == nullptr) throw nb::python_error();
-  return nb::steal<nb::str>(text);
-}
-
-nb::object optional_text(const std::optional<std::string>& path) {
-  return path ? nb::object(fs_text(*path)) : nb::none();
-}
 
 // logger.<level>(prefix + str(value)), built as Python text so that path
 // texts with escaped bytes pass through unchanged.
@@ -63,15 +42,6 @@ long long depth_limit(nb::handle value, const char* name) {
   errno = e.error();
   PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
   throw nb::python_error();
-}
-
-// Searches made outside every discovery scope still share one cache for the
-// length of the call (the upward phase rescans what the downward one saw).
-template <typename Search>
-auto with_cache(Search&& search) {
-  if (core::ListingCache* shared = detail::scope_cache()) return search(*shared);
-  core::ListingCache own(core::system_filesystem());
-  return search(own);
 }
 
 class LoggingObserver final : public core::SearchObserver {
