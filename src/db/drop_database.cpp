@@ -34,6 +34,7 @@ bool settle_database_name(nb::handle args) {
 bridge::Coroutine drop_database(nb::object args) {
   if (!settle_database_name(args)) co_return nb::none();
   nb::object database = arg(args, "database");
+  if (!name_fits(database, "Database")) co_return nb::none();
   print("⚠️ WARNING: You are about to DROP database '" + text(database) + "'", "#FFE713", true);
   print("❓ Type the database name to confirm: ", "#19CDFF", true, "");
   nb::object confirmation = read_line().attr("strip")();
@@ -50,10 +51,10 @@ bridge::Coroutine drop_database(nb::object args) {
     log("notice", "password : " + text(arg(args, "passwd")));
     log("notice", "host     : " + text(arg(args, "hostname")));
     log("notice", "port     : " + text(arg(args, "port")));
-    core::SqlName name = sql_name(database);
+    const std::string name = sql_name(database);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
     co_await held.get().attr("execute")(kTerminateOthersSql, database);
-    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name.sql);
+    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name);
     print("✅ Database '" + text(database) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
