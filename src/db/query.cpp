@@ -1,6 +1,8 @@
 // query: one SQL text; rows of a SELECT shown up to a limit, anything else
 // executed and confirmed.
+#include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "core/readout.hpp"
@@ -23,6 +25,23 @@ constexpr const char* kResultsTitle = "Query Results";
 // text) fails inside a read-only transaction, as one prepared statement.
 constexpr const char* kBeginReadOnly = "BEGIN TRANSACTION READ ONLY";
 constexpr const char* kRollback = "ROLLBACK";
+
+// A read-only transaction still lets its user write server files, run
+// programs (COPY TO), signal other sessions, reload the configuration,
+// switch WAL and force a checkpoint. pg_read_all_data (PostgreSQL 14 and
+// later) may read every table and do none of those, and no session runs
+// under it that it could signal, so the statement runs as that role. A
+// session that cannot switch is refused rather than run as itself: even an
+// ordinary role may signal its own other sessions, and members of
+// pg_signal_backend, pg_write_server_files, pg_execute_server_program or
+// pg_checkpoint may do more. This guards the statement's own effects; a
+// statement that sets the role back itself (set_config('role', ...), SET ROLE
+// inside DO) regains the login's rights, which nothing inside a session can
+// prevent.
+constexpr const char* kAsReader = "SET LOCAL ROLE pg_read_all_data";
+constexpr const char* kCannotSwitch =
+    "read-only mode runs the query as pg_read_all_data (PostgreSQL 14 or later), which "
+    "this role may not switch to: ";
 
 nb::object query_text(nb::handle args) { return arg(args, "query"); }
 bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
@@ -53,13 +72,18 @@ bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
   co_await conn.attr("execute")(kBeginReadOnly);
   nb::object rows;
   std::exception_ptr failure;
+  bool as_reader = false;
   try {
+    co_await conn.attr("execute")(kAsReader);
+    as_reader = true;
     nb::object statement = co_await conn.attr("prepare")(std::move(query));
     rows = co_await statement.attr("fetch")();
   } catch (nb::python_error& e) {
     // Closing: the caller terminates the connection, nothing may be awaited.
     if (e.matches(PyExc_GeneratorExit)) throw;
-    failure = std::current_exception();
+    failure = as_reader || !is_ordinary(e)
+                  ? std::current_exception()
+                  : std::make_exception_ptr(std::runtime_error(kCannotSwitch + message(e)));
   }
   try {
     co_await conn.attr("execute")(kRollback);
