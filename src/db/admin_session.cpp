@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::db {
@@ -111,6 +112,8 @@ std::string sql_literal(std::string_view value) {
     raise(PyExc_ValueError, e.what());
   }
 }
+
+std::string shown(nb::handle name) { return core::visible_text(text(name)); }
 
 HeldConnection::~HeldConnection() {
   if (!conn_.is_valid()) return;

@@ -42,6 +42,9 @@ std::string sql_name(nb::handle name);
 bool name_fits(nb::handle name, const char* kind);
 std::string sql_literal(std::string_view value);
 
+// A name as a message shows it: on one line, control characters visible.
+std::string shown(nb::handle name);
+
 // The handler's open connection. Whatever way the frame ends (an error, a
 // cancellation, the coroutine being closed), a connection still held is
 // terminated, which needs no awaiting.

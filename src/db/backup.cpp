@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/readout.hpp"
+#include "core/terminal.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -21,7 +22,7 @@ void backup_database(nb::object args) {
   if (!settle_database(args, DatabaseName::required)) return;
   std::string database = text(arg(args, "database"));
   std::string backup_file = database + "_backup_" + local_timestamp() + ".sql";
-  print("🗄️ Creating backup of '" + database + "'...", palette::info, true);
+  print("🗄️ Creating backup of '" + core::visible_text(database) + "'...", palette::info, true);
   std::string cmd = "pg_dump -h " + text(arg(args, "hostname")) + " -p " + text(arg(args, "port")) +
                     " -U " + text(arg(args, "user")) + " -d " + database + " -F p -f " +
                     backup_file;

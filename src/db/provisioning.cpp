@@ -85,11 +85,11 @@ void write_back_if_empty(nb::handle args, const char* name, nb::handle value) {
 }
 
 void print_inputs(const NewRole& r) {
-  print("🕵🏿 USERNAME: " + text(r.username), palette::info, true);
+  print("🕵🏿 USERNAME: " + shown(r.username), palette::info, true);
   print("🔑 PASSWORD: *****", palette::warning, true);
-  print("🧰 DATABASE: " + text(r.database), palette::success, true);
-  print("👻 HOSTNAME: " + text(r.host), "#FFFFFF");
-  print("🚢 PORT: " + text(r.port), "#FFFFFF");
+  print("🧰 DATABASE: " + shown(r.database), palette::success, true);
+  print("👻 HOSTNAME: " + shown(r.host), "#FFFFFF");
+  print("🚢 PORT: " + shown(r.port), "#FFFFFF");
 }
 
 // The role step, over the superuser connection. The role's password goes
@@ -114,13 +114,13 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
         sql_literal(role_password_verifier(role.password, encryption, text(role.username)));
     try {
       co_await conn.attr("execute")("CREATE USER " + name + " WITH PASSWORD " + literal);
-      print("✅ User '" + text(role.username) + "' created", palette::success, true);
+      print("✅ User '" + shown(role.username) + "' created", palette::success, true);
     } catch (const nb::python_error& e) {
       if (!e.matches(asyncpg.attr("DuplicateObjectError"))) throw;
-      print("⚠️ User '" + text(role.username) + "' already exists", palette::warning, true);
+      print("⚠️ User '" + shown(role.username) + "' already exists", palette::warning, true);
     }
     co_await conn.attr("execute")("ALTER USER " + name + kRolePrivileges);
-    print("✅ User '" + text(role.username) + "' updated with privileges", palette::success, true);
+    print("✅ User '" + shown(role.username) + "' updated with privileges", palette::success, true);
     co_await close_connection(held);
     print("🔒 Logged out from postgres superuser", palette::info);
   } catch (const nb::python_error& e) {
@@ -150,7 +150,7 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
   while (answer.empty()) answer = text(ask_password(user, " [q/x/quit/exit for exit]: "));
   for (const char* word : kExitAnswers) {
     if (answer == word) {
-      print("❌ exit/quit without password user '" + text(user) + "' nedded !", palette::error, true);
+      print("❌ exit/quit without password user '" + shown(user) + "' nedded !", palette::error, true);
       break;
     }
   }
@@ -158,7 +158,7 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
 
 // The database exists: drop and recreate it only on a typed "y".
 bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const std::string& db) {
-  const std::string name = text(role.database);
+  const std::string name = shown(role.database);
   print("⚠️ Database '" + name + "' already exists.", palette::warning, true);
   print("❓ Drop and recreate '" + name + "'? [y/N]: ", palette::warning, true, "");
   std::string choice = text(read_line().attr("strip")().attr("lower")());
@@ -181,10 +181,10 @@ bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const std
 bridge::Coroutine create_database(nb::object conn, const NewRole& role, const std::string& db) {
   try {
     co_await conn.attr("execute")("CREATE DATABASE " + db);
-    print("✅ Database '" + text(role.database) + "' created", palette::success, true);
+    print("✅ Database '" + shown(role.database) + "' created", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e) || message(e).find("already exists") == std::string::npos) throw;
-    print("⚠️ Database '" + text(role.database) + "' already exists", palette::warning, true);
+    print("⚠️ Database '" + shown(role.database) + "' already exists", palette::warning, true);
   }
   co_return nb::none();
 }

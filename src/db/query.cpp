@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/readout.hpp"
+#include "core/terminal.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -118,7 +119,10 @@ void show_rows(nb::handle results, nb::handle args) {
   nb::object Text = text_class();
   nb::object table = make_table(nb::str(kResultsTitle));
   nb::object add_column = table.attr("add_column");
-  for (nb::handle name : results[0].attr("keys")()) add_column(Text(name), "style"_a = "cyan");
+  for (nb::handle name : results[0].attr("keys")()) {
+    const std::string shown = core::visible_text(text(name), core::LineBreaks::keep);
+    add_column(Text(nb::str(shown.data(), shown.size())), "style"_a = "cyan");
+  }
 
   std::int64_t max_rows = display_limit(args);
   std::int64_t shown = core::rows_shown(available, max_rows);

@@ -1,4 +1,5 @@
 #include "db/report.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 
 #include <exception>
@@ -68,7 +69,8 @@ nb::object text_class() { return nb::module_::import_("rich.text").attr("Text");
 
 nb::object literal(std::string_view s, const char* style) {
   nb::object Text = text_class();
-  nb::str content(s.data(), s.size());
+  const std::string shown = core::visible_text(s);
+  nb::str content(shown.data(), shown.size());
   return style ? Text(content, "style"_a = style) : Text(content);
 }
 
@@ -79,7 +81,9 @@ nb::object cell_text(nb::handle Text, nb::handle value, Cell rule) {
     return Text("");
   }
   if (rule == Cell::dash_if_empty && !truthy(value)) return Text("-");
-  return Text(nb::str(value));
+  // A line break stays one: rich keeps it inside the cell.
+  const std::string shown = core::visible_text(text(value), core::LineBreaks::keep);
+  return Text(nb::str(shown.data(), shown.size()));
 }
 
 nb::object make_table(nb::object title) {
@@ -93,7 +97,7 @@ void print_renderable(nb::handle renderable) {
 
 bool show_table(nb::handle rows, const TableReport& report, std::string_view name) {
   if (!truthy(rows) && report.empty_message != nullptr) {
-    print(fill(report.empty_message, name), palette::warning);
+    print(fill(report.empty_message, core::visible_text(name)), palette::warning);
     return false;
   }
   // A title built from a name is literal too; "table.title" keeps the look
