@@ -88,16 +88,19 @@ def test_values_shown_literally(query):
                                 "1.50"]]
 
 
-def test_control_characters_are_shown_visibly(query):
+def test_control_characters_and_infinity_are_shown_visibly(query):
     out = query("SELECT E'\\x1b[2J\\x1b]0;PWNED\\x07' AS esc, E'a\\rb\\tc' AS cr, "
                 "E'\\x01\\x7f' || chr(155) || '[31m' AS mix, E'two\\nlines' AS lf, "
+                "'infinity'::date AS d, '-infinity'::date AS nd, 'infinity'::timestamp AS ts, "
+                "'-infinity'::timestamptz AS ntz, '2024-01-31'::date AS plain, "
                 "1 AS U&\"h\\001b]0;x\"")
     assert not any(c in out for c in "\x1b\r\x07\x01\x7f\x9b")
     assert headers(out)[-1] == "h\\x1b]0;x"
     # The line break stays one, inside its cell.
     assert table_rows(out) == [
-        ["\\x1b[2J\\x1b]0;PWNED\\x07", "a\\rb\\tc", "\\x01\\x7f\\x9b[31m", "two", "1"],
-        ["", "", "", "lines", ""],
+        ["\\x1b[2J\\x1b]0;PWNED\\x07", "a\\rb\\tc", "\\x01\\x7f\\x9b[31m", "two",
+         "infinity", "-infinity", "infinity", "-infinity", "2024-01-31", "1"],
+        ["", "", "", "lines", "", "", "", "", "", ""],
     ]
     # Server errors quote the name they are about.
     assert last_line(query('SELECT * FROM "\x1b[2J"')) == \

@@ -81,6 +81,15 @@ nb::object cell_text(nb::handle Text, nb::handle value, Cell rule) {
     return Text("");
   }
   if (rule == Cell::dash_if_empty && !truthy(value)) return Text("-");
+  // asyncpg gives the server's infinity and -infinity dates and time stamps
+  // as the extreme values of Python's date and datetime (naive ones, for a
+  // timestamptz column too), which would print as years 9999 and 1.
+  const std::string_view type_name = Py_TYPE(value.ptr())->tp_name;
+  if (type_name == "datetime.date" || type_name == "datetime.datetime") {
+    nb::handle type = value.type();
+    if (value.equal(type.attr("max"))) return Text("infinity");
+    if (value.equal(type.attr("min"))) return Text("-infinity");
+  }
   // A line break stays one: rich keeps it inside the cell.
   const std::string shown = core::visible_text(text(value), core::LineBreaks::keep);
   return Text(nb::str(shown.data(), shown.size()));
