@@ -30,10 +30,10 @@ constexpr const char* kRollback = "ROLLBACK";
 // A read-only transaction still lets its user write server files, run
 // programs (COPY TO), signal other sessions, reload the configuration,
 // switch WAL and force a checkpoint. pg_read_all_data (PostgreSQL 14 and
-// later) may read every table and do none of those, and no session runs
-// under it that it could signal, so the statement runs as that role. A
-// session that cannot switch is refused rather than run as itself: even an
-// ordinary role may signal its own other sessions, and members of
+// later) may read every table and do none of those; nobody can log in as
+// it, so it has no sessions of its own to signal. The statement runs as that
+// role. A session that cannot switch is refused rather than run as itself:
+// even an ordinary role may signal its own other sessions, and members of
 // pg_signal_backend, pg_write_server_files, pg_execute_server_program or
 // pg_checkpoint may do more. This guards the statement's own effects; a
 // statement that sets the role back itself (set_config('role', ...), SET ROLE
