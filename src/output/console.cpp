@@ -22,7 +22,7 @@ nb::object new_console() { return nb::module_::import_("rich.console").attr("Con
 // Messages carry names and server error texts; a control character in them
 // must not reach the terminal as a command. Line feeds are kept: a server
 // error has DETAIL and HINT lines. Lone surrogates (undecodable bytes of a
-// command-line word) are written as \udcxx instead of failing the print.
+// command-line word) become backslash escapes instead of failing the print.
 nb::str visible_message(nb::handle msg) {
   nb::bytes encoded = nb::borrow<nb::bytes>(msg.attr("encode")("utf-8", "backslashreplace"));
   const std::string shown = core::visible_text(
