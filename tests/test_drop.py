@@ -37,6 +37,10 @@ def drop_db(monkeypatch, args, answers):
     return run(monkeypatch, tv.drop_database(args), answers)
 
 
+def drop_usr(monkeypatch, args, answers):
+    return run(monkeypatch, tv.drop_user(args), answers)
+
+
 def test_confirmed_with_blanks_terminates_other_clients_and_drops(pg, admin, database, capsys,
                                                                   clean_env):
     name = database()
@@ -93,11 +97,42 @@ def test_unknown_database_still_reports_success(pg, admin, capsys, clean_env):
     assert capsys.readouterr().out.endswith("✅ Database 'no_such_db' dropped successfully\n")
 
 
-def test_mixed_case_name_drops_the_folded_database(pg, admin, database, clean_env):
-    folded = database(name=unique("mixedcase"))
-    drop_db(clean_env, drop_database_args(pg, folded.replace("mixedcase", "MixedCase")),
-            folded.replace("mixedcase", "MixedCase") + "\n")
-    assert not database_exists(pg, folded)
+def test_only_the_database_named_exactly_is_dropped_and_only_its_sessions_end(
+        pg, admin, database, capsys, clean_env):
+    lower = database(name=unique("sales"))
+    upper = database(name=lower.replace("sales", "Sales"))
+
+    async def go():
+        import asyncpg
+        sessions = [await asyncpg.connect(host=pg.host, port=pg.port, user=pg.user,
+                                          password=pg.password, database=db)
+                    for db in (upper, lower)]
+        await tv.drop_database(drop_database_args(pg, upper))
+        on_upper, on_lower = sessions
+        assert on_upper.is_closed() or await _is_gone(on_upper)
+        assert await on_lower.fetchval("SELECT 1") == 1
+        await on_lower.close()
+
+    clean_env.setattr(sys, "stdin", io.StringIO(upper + "\n"))
+    asyncio.run(go())
+    assert capsys.readouterr().out.endswith(
+        "✅ Database '" + upper + "' dropped successfully\n")
+    assert not database_exists(pg, upper)
+    assert database_exists(pg, lower)
+
+
+def test_names_longer_than_the_server_keeps_are_refused_before_the_question(
+        pg, admin, database, role, capsys, clean_env):
+    # The server would cut these to the names of objects that exist.
+    kept_database, kept_role = database(name="d" * 63), role(name="é" * 31)
+    drop_db(clean_env, drop_database_args(pg, "d" * 64), "")
+    drop_usr(clean_env, drop_user_args(pg, "é" * 32), "")
+    assert capsys.readouterr().out.splitlines() == [
+        "❌ Database name is 64 bytes long; PostgreSQL allows at most 63",
+        "❌ User name is 64 bytes long; PostgreSQL allows at most 63",
+    ]
+    assert database_exists(pg, kept_database) and role_exists(pg, kept_role)
+    assert admin.lines == []
 
 
 def test_name_cannot_inject_sql(pg, admin, database, clean_env):
@@ -176,10 +211,6 @@ def role(pg):
     drop_everything(pg, roles=made)
 
 
-def drop_usr(monkeypatch, args, answers):
-    return run(monkeypatch, tv.drop_user(args), answers)
-
-
 def test_user_confirmed_with_blanks_is_dropped(pg, admin, role, capsys, clean_env):
     name = role()
     drop_usr(clean_env, drop_user_args(pg, name), "\t" + name + "  \n")
@@ -233,6 +264,14 @@ def test_owner_of_a_database_cannot_be_dropped(pg, admin, role, capsys, clean_en
             "DETAIL:  owner of database " + db + "\n") in out
     assert role_exists(pg, name)
     assert pg.wait_until_no_connections() == 0
+
+
+def test_only_the_role_named_exactly_is_dropped(pg, admin, role, capsys, clean_env):
+    lower = role(name=unique("uq1"))
+    upper = role(name=lower.replace("uq1", "UQ1"))
+    drop_usr(clean_env, drop_user_args(pg, upper), upper + "\n")
+    assert capsys.readouterr().out.endswith("✅ User '" + upper + "' dropped successfully\n")
+    assert not role_exists(pg, upper) and role_exists(pg, lower)
 
 
 @pytest.mark.parametrize("odd", ["x; DROP USER keeper", "Quoted\"Role", "user"])

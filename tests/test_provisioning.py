@@ -277,26 +277,39 @@ def test_superuser_error_prompts_until_an_answer(pg, tmp_path):
 
 
 @pytest.mark.parametrize("user, password, database", [
+    ("MyApp", "s3cret", "MyDb"),
     ("x; DROP DATABASE postgres", "pw", "inj_plain"),
     ("Quote\"d", "it's '; DROP ROLE postgres; --", "x; DROP DATABASE template1"),
     ("user", "back\\slash'", "order"),
 ])
-def test_names_and_passwords_cannot_inject_sql(pg, admin, capsys, clean_env, user, password,
-                                               database):
+def test_names_are_kept_exactly_and_cannot_inject_sql(pg, admin, capsys, clean_env, user,
+                                                       password, database):
     try:
         create(clean_env, create_args(pg, user, password, database))
-        stored_user = user.lower() if user.isidentifier() else user
-        stored_db = database.lower() if database.isidentifier() else database
-        assert database_owner(pg, stored_db) == stored_user
-        assert asyncio.run(can_log_in(pg, stored_user, password, database=stored_db)) == \
-            stored_user
+        assert database_owner(pg, database) == user
+        assert asyncio.run(can_log_in(pg, user, password, database=database)) == user
+        # Nothing under the folded names.
+        assert not role_exists(pg, user.lower()) or user.lower() == user
+        assert not database_owner(pg, database.lower()) or database.lower() == database
         assert pg.psql("SELECT count(*) FROM pg_database "
                        "WHERE datname IN ('postgres', 'template1')") == "2"
         assert role_exists(pg, "postgres")
         assert pg.wait_until_no_connections() == 0
     finally:
-        drop_everything(pg, [database.lower() if database.isidentifier() else database],
-                        [user.lower() if user.isidentifier() else user])
+        drop_everything(pg, [database], [user])
+
+
+@pytest.mark.parametrize("user, database", [("u" * 64, "fine_db"), ("fine_user", "é" * 32)])
+def test_name_longer_than_the_server_keeps_is_refused_before_connecting(pg, admin, capsys,
+                                                                         clean_env, user,
+                                                                         database):
+    create(clean_env, create_args(pg, user, "pw", database))
+    kind = "User" if len(user) > 63 else "Database"
+    assert output_lines(capsys) == [
+        "❌ " + kind + " name is 64 bytes long; PostgreSQL allows at most 63"]
+    assert admin.messages("info") == []
+    assert not role_exists(pg, user[:63]) and not role_exists(pg, "fine_user")
+    assert not database_owner(pg, "fine_db")
 
 
 @pytest.mark.parametrize("password", [
@@ -321,18 +334,17 @@ def test_clear_password_never_reaches_the_server_log(pg_logged, admin, clean_env
         drop_everything(pg_logged, [db], [user])
 
 
-@pytest.mark.parametrize("user, stored", [("MixedCase", "mixedcase"), ("Order", "order"),
-                                          ("Has-Dash", "Has-Dash")])
-def test_md5_form_is_salted_with_the_stored_role_name(pg, admin, capsys, clean_env, user, stored):
+@pytest.mark.parametrize("user", ["MixedCase", "Order", "Has-Dash"])
+def test_md5_form_is_salted_with_the_role_name_as_given(pg, admin, capsys, clean_env, user):
     pg.psql("ALTER ROLE postgres SET password_encryption = 'md5'")
     try:
         create(clean_env, create_args(pg, user, "md5pw", unique("md5db")))
-        expected = "md5" + hashlib.md5(("md5pw" + stored).encode()).hexdigest()
-        assert pg.psql("SELECT rolpassword FROM pg_authid WHERE rolname = '%s'" % stored) == \
+        expected = "md5" + hashlib.md5(("md5pw" + user).encode()).hexdigest()
+        assert pg.psql("SELECT rolpassword FROM pg_authid WHERE rolname = '%s'" % user) == \
             expected
     finally:
         pg.psql("ALTER ROLE postgres RESET password_encryption")
-        drop_everything(pg, roles=[stored])
+        drop_everything(pg, roles=[user])
         pg.wait_until_no_connections()
 
 

@@ -2,6 +2,7 @@
 read-only mode enforced by the keyword scan and by the server."""
 
 import asyncio
+import os
 
 import pytest
 
@@ -88,6 +89,25 @@ def test_values_shown_literally(query):
                                 "1.50"]]
 
 
+def test_control_characters_and_infinity_are_shown_visibly(query):
+    out = query("SELECT E'\\x1b[2J\\x1b]0;PWNED\\x07' AS esc, E'a\\rb\\tc' AS cr, "
+                "E'\\x01\\x7f' || chr(155) || '[31m' AS mix, E'two\\nlines' AS lf, "
+                "'infinity'::date AS d, '-infinity'::date AS nd, 'infinity'::timestamp AS ts, "
+                "'-infinity'::timestamptz AS ntz, '2024-01-31'::date AS plain, "
+                "1 AS U&\"h\\001b]0;x\"")
+    assert not any(c in out for c in "\x1b\r\x07\x01\x7f\x9b")
+    assert headers(out)[-1] == "h\\x1b]0;x"
+    # The line break stays one, inside its cell.
+    assert table_rows(out) == [
+        ["\\x1b[2J\\x1b]0;PWNED\\x07", "a\\rb\\tc", "\\x01\\x7f\\x9b[31m", "two",
+         "infinity", "-infinity", "infinity", "-infinity", "2024-01-31", "1"],
+        ["", "", "", "lines", "", "", "", "", "", ""],
+    ]
+    # Server errors quote the name they are about.
+    assert last_line(query('SELECT * FROM "\x1b[2J"')) == \
+        '❌ Query error: relation "\\x1b[2J" does not exist'
+
+
 def test_same_column_name_twice_keeps_both_values(query):
     out = query("SELECT 1 AS a, 2 AS a")
     assert table_rows(out) == [["1", "2"]]
@@ -133,20 +153,21 @@ def kept_state(db):
 
 
 @pytest.mark.parametrize("sql, error", [
-    ("SELECT nextval('s')", "cannot execute nextval() in a read-only transaction"),
+    ("SELECT nextval('s')", "permission denied for sequence s"),
     ("COMMIT; GRANT SELECT ON kept TO talvo_reader",
      "cannot insert multiple commands into a prepared statement"),
     ("GRANT SELECT ON kept TO talvo_reader", "cannot execute GRANT in a read-only transaction"),
     ("SELECT writer()", "cannot execute INSERT in a read-only transaction"),
     ("CALL proc_writer()", "cannot execute INSERT in a read-only transaction"),
-    ("COPY kept FROM PROGRAM 'echo 9'", "cannot execute COPY FROM in a read-only transaction"),
+    ("COPY kept FROM PROGRAM 'echo 9'", "must be superuser or have privileges of the "
+     "pg_execute_server_program role to COPY to or from an external program"),
     ("SET TRANSACTION READ WRITE; SELECT writer()",
      "cannot insert multiple commands into a prepared statement"),
 ])
 def test_read_only_enforced_by_the_server(db, query, sql, error):
     before = kept_state(db)
     out = query(sql, readonly=True)
-    assert last_line(out) == "❌ Query error: " + error
+    assert "❌ Query error: " + error in out.splitlines()
     assert kept_state(db) == before
     assert db.wait_until_no_connections() == 0
 
@@ -155,6 +176,83 @@ def test_without_read_only_the_same_texts_run(db, query):
     before = kept_state(db)
     query("SELECT nextval('s')")
     assert kept_state(db)[1] != before[1]
+    marker = os.path.join(db.base, "written_by_copy")
+    query(f"COPY (SELECT 1) TO PROGRAM 'touch {marker}'")
+    assert os.path.exists(marker)
+    os.remove(marker)
+
+
+@pytest.fixture
+def other_session(db):
+    """Another client's idle session, on a loop of its own."""
+    import asyncpg
+    loop = asyncio.new_event_loop()
+    conn = loop.run_until_complete(asyncpg.connect(
+        host=db.host, port=db.port, user=db.user, password=db.password, database=DB))
+    yield conn.get_server_pid()
+    if not conn.is_closed():
+        loop.run_until_complete(conn.close())
+    loop.close()
+
+
+# What the server lets a superuser do even in a read-only transaction, and
+# how to see from outside whether it happened.
+OUTSIDE_EFFECTS = {
+    "program": ("COPY (SELECT 1) TO PROGRAM 'touch {marker}'", "pg_execute_server_program",
+                lambda db, marker, pid: os.path.exists(marker)),
+    "file": ("COPY (SELECT 1) TO '{marker}'", "pg_write_server_files",
+             lambda db, marker, pid: os.path.exists(marker)),
+    "terminate": ("SELECT pg_terminate_backend({pid})", "terminate",
+                  lambda db, marker, pid: db.psql(
+                      f"SELECT count(*) FROM pg_stat_activity WHERE pid = {pid}")),
+    "reload": ("SELECT pg_reload_conf()", "pg_reload_conf",
+               lambda db, marker, pid: db.psql("SELECT pg_conf_load_time()")),
+    "checkpoint": ("CHECKPOINT", "CHECKPOINT",
+                   lambda db, marker, pid: db.psql(
+                       "SELECT checkpoint_lsn FROM pg_control_checkpoint()")),
+    "switch wal": ("SELECT pg_switch_wal()", "pg_switch_wal",
+                   lambda db, marker, pid: db.psql(
+                       "SELECT pg_walfile_name(pg_current_wal_insert_lsn())")),
+}
+
+
+@pytest.mark.parametrize("effect", OUTSIDE_EFFECTS)
+def test_read_only_superuser_changes_nothing_outside_the_transaction(db, query, other_session,
+                                                                     effect):
+    sql, reason, observe = OUTSIDE_EFFECTS[effect]
+    marker = os.path.join(db.base, "readonly_" + effect.replace(" ", "_"))
+    before = observe(db, marker, other_session)
+    out = query(sql.format(marker=marker, pid=other_session), readonly=True)
+    errors = [line for line in out.splitlines() if line.startswith("❌ Query error: ")]
+    assert len(errors) == 1 and reason in errors[0], out
+    assert observe(db, marker, other_session) == before
+    assert not os.path.exists(marker)
+
+
+@pytest.fixture
+def login_role(db):
+    db.psql("DROP ROLE IF EXISTS talvo_ordinary; "
+            "CREATE ROLE talvo_ordinary LOGIN PASSWORD 'ordinary-pw'")
+    yield "talvo_ordinary"
+    db.psql("DROP ROLE IF EXISTS talvo_ordinary")
+
+
+def test_read_only_select_as_superuser_and_as_ordinary_role(db, query, login_role):
+    assert table_rows(query("SELECT n FROM many WHERE n <= 2 ORDER BY n", readonly=True)) == \
+        [["1"], ["2"]]
+    as_ordinary = dict(readonly=True, user=login_role, passwd="ordinary-pw")
+    # Not allowed to switch to the reading role, but holding no power beyond
+    # its transaction: it runs as itself.
+    assert table_rows(query("SELECT 1 AS one", **as_ordinary)) == [["1"]]
+    # Allowed to signal others' sessions: refused, not run as itself.
+    db.psql(f"GRANT pg_signal_backend TO {login_role}")
+    assert last_line(query("SELECT 1 AS one", **as_ordinary)) == (
+        "❌ Query error: read-only mode runs the query as pg_read_all_data (PostgreSQL 14 or "
+        "later), which this role may not switch to: permission denied to set role "
+        '"pg_read_all_data"')
+    db.psql(f"GRANT pg_read_all_data TO {login_role}")
+    assert table_rows(query("SELECT n FROM many WHERE n = 3", **as_ordinary)) == [["3"]]
+    assert db.wait_until_no_connections() == 0
 
 
 @pytest.mark.parametrize("how", ["cancel", "close"])

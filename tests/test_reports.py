@@ -213,6 +213,8 @@ def test_describe(db, report):
 
     assert report("describe", database=DB, table="Orders").splitlines()[-1] == \
         "❌ Table 'Orders' not found"
+    assert report("describe", database=DB, table="\x1b[2Jx\r\n").splitlines()[-1] == \
+        "❌ Table '\\x1b[2Jx\\r\\n' not found"
     assert report("describe", database=DB, table="") == \
         "❌ Table name required. Use -t/--table\n"
     assert report("describe", table="").startswith(REQUIRED_WITH_HINT)

@@ -7,47 +7,46 @@ namespace talvo::core {
 
 namespace {
 
-// PostgreSQL's reserved key words: those listed as "reserved" and as
-// "reserved (can be function or type)" in the key word appendix of its
-// documentation. The second group is refused bare where a database name is
-// expected. Sorted, for the binary search.
-constexpr std::array<std::string_view, 101> kReservedKeywords = {
+// The key words PostgreSQL's own client programs quote (fmtId in
+// src/fe_utils/string_utils.c quotes every key word that is not unreserved):
+// pg_get_keywords() with catcode <> 'U' on PostgreSQL 15, plus system_user
+// (reserved from 16) and the JSON and MERGE words of 16 and 17. Quoting a
+// word that an older server does not reserve is harmless, so the list is the
+// union over releases. Sorted, for the binary search.
+constexpr std::array<std::string_view, 164> kQuotedKeywords = {
     "all", "analyse", "analyze", "and", "any", "array", "as", "asc", "asymmetric",
-    "authorization", "binary", "both", "case", "cast", "check", "collate", "collation",
-    "column", "concurrently", "constraint", "create", "cross", "current_catalog",
-    "current_date", "current_role", "current_schema", "current_time", "current_timestamp",
-    "current_user", "default", "deferrable", "desc", "distinct", "do", "else", "end",
-    "except", "false", "fetch", "for", "foreign", "freeze", "from", "full", "grant", "group",
-    "having", "ilike", "in", "initially", "inner", "intersect", "into", "is", "isnull",
-    "join", "lateral", "leading", "left", "like", "limit", "localtime", "localtimestamp",
-    "natural", "not", "notnull", "null", "offset", "on", "only", "or", "order", "outer",
-    "overlaps", "placing", "primary", "references", "returning", "right", "select",
-    "session_user", "similar", "some", "symmetric", "system_user", "table", "tablesample",
-    "then", "to", "trailing", "true", "union", "unique", "user", "using", "variadic",
-    "verbose", "when", "where", "window", "with",
+    "authorization", "between", "bigint", "binary", "bit", "boolean", "both", "case", "cast",
+    "char", "character", "check", "coalesce", "collate", "collation", "column",
+    "concurrently", "constraint", "create", "cross", "current_catalog", "current_date",
+    "current_role", "current_schema", "current_time", "current_timestamp", "current_user",
+    "dec", "decimal", "default", "deferrable", "desc", "distinct", "do", "else", "end",
+    "except", "exists", "extract", "false", "fetch", "float", "for", "foreign", "freeze",
+    "from", "full", "grant", "greatest", "group", "grouping", "having", "ilike", "in",
+    "initially", "inner", "inout", "int", "integer", "intersect", "interval", "into", "is",
+    "isnull", "join", "json", "json_array", "json_arrayagg", "json_exists", "json_object",
+    "json_objectagg", "json_query", "json_scalar", "json_serialize", "json_table",
+    "json_value", "lateral", "leading", "least", "left", "like", "limit", "localtime",
+    "localtimestamp", "merge_action", "national", "natural", "nchar", "none", "normalize",
+    "not", "notnull", "null", "nullif", "numeric", "offset", "on", "only", "or", "order",
+    "out", "outer", "overlaps", "overlay", "placing", "position", "precision", "primary",
+    "real", "references", "returning", "right", "row", "select", "session_user", "setof",
+    "similar", "smallint", "some", "substring", "symmetric", "system_user", "table",
+    "tablesample", "then", "time", "timestamp", "to", "trailing", "treat", "trim", "true",
+    "union", "unique", "user", "using", "values", "varchar", "variadic", "verbose", "when",
+    "where", "window", "with", "xmlattributes", "xmlconcat", "xmlelement", "xmlexists",
+    "xmlforest", "xmlnamespaces", "xmlparse", "xmlpi", "xmlroot", "xmlserialize",
+    "xmltable",
 };
 
-// The server keeps at most NAMEDATALEN - 1 bytes of a name, cut at a
-// character boundary.
-constexpr std::size_t kMaxNameBytes = 63;
-
-bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool is_plain_identifier(std::string_view name) {
-  if (name.empty() || is_ascii_digit(name.front())) return false;
-  return std::all_of(name.begin(), name.end(),
-                     [](char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c == '_'; });
+bool is_lower_identifier_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-std::string clip_name(std::string name) {
-  if (name.size() <= kMaxNameBytes) return name;
-  std::size_t cut = kMaxNameBytes;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  name.resize(cut);
-  return name;
+// What the server reads back unchanged when it stands bare: unquoted names
+// are folded to lower case, so only lower-case ones are safe.
+bool is_bare_identifier(std::string_view name) {
+  if (name.empty() || (name.front() >= '0' && name.front() <= '9')) return false;
+  return std::all_of(name.begin(), name.end(), is_lower_identifier_char);
 }
 
 void reject_nul(std::string_view value, const char* what) {
@@ -67,18 +66,17 @@ std::string double_quoted(std::string_view name) {
 
 }  // namespace
 
-bool is_reserved_keyword(std::string_view word) {
-  return std::binary_search(kReservedKeywords.begin(), kReservedKeywords.end(), word);
+bool fits_name_limit(std::string_view name) { return name.size() <= kMaxNameBytes; }
+
+bool is_quoted_keyword(std::string_view word) {
+  return std::binary_search(kQuotedKeywords.begin(), kQuotedKeywords.end(), word);
 }
 
-SqlName quote_identifier(std::string_view name) {
+std::string quote_identifier(std::string_view name) {
   if (name.empty()) throw UnquotableError("name is empty");
   reject_nul(name, "name");
-  if (!is_plain_identifier(name)) return {double_quoted(name), clip_name(std::string(name))};
-  std::string folded(name);
-  std::transform(folded.begin(), folded.end(), folded.begin(), ascii_lower);
-  if (is_reserved_keyword(folded)) return {double_quoted(folded), clip_name(folded)};
-  return {std::string(name), clip_name(folded)};
+  if (is_bare_identifier(name) && !is_quoted_keyword(name)) return std::string(name);
+  return double_quoted(name);
 }
 
 std::string quote_literal(std::string_view value) {

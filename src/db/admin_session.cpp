@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/terminal.hpp"
+#include "output/palette.hpp"
 #include "settings/environment.hpp"
 
 namespace talvo::db {
@@ -92,12 +94,21 @@ void print_traceback(const nb::python_error& e) {
   nb::module_::import_("builtins").attr("print")(formatted);
 }
 
-core::SqlName sql_name(nb::handle name) {
+std::string sql_name(nb::handle name) {
   try {
     return core::quote_identifier(text(name));
   } catch (const core::UnquotableError& e) {
     raise(PyExc_ValueError, e.what());
   }
+}
+
+bool name_fits(nb::handle name, const char* kind) {
+  const std::string given = text(name);
+  if (core::fits_name_limit(given)) return true;
+  print("❌ " + std::string(kind) + " name is " + std::to_string(given.size()) +
+            " bytes long; PostgreSQL allows at most " + std::to_string(core::kMaxNameBytes),
+        palette::error, true);
+  return false;
 }
 
 std::string sql_literal(std::string_view value) {
@@ -107,6 +118,8 @@ std::string sql_literal(std::string_view value) {
     raise(PyExc_ValueError, e.what());
   }
 }
+
+std::string shown(nb::handle name) { return core::visible_text(text(name)); }
 
 HeldConnection::~HeldConnection() {
   if (!conn_.is_valid()) return;

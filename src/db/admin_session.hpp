@@ -32,10 +32,18 @@ void print_exception_of(const nb::python_error& e);
 // traceback text with a plain print.
 void print_traceback(const nb::python_error& e);
 
-// A role or database name as it goes into a statement; ValueError for a name
-// that cannot be sent.
-core::SqlName sql_name(nb::handle name);
+// A role or database name as it goes into a statement, meaning exactly that
+// name; ValueError for a name that cannot be sent.
+std::string sql_name(nb::handle name);
+
+// False, after one line saying so, when `name` is longer than the server
+// keeps: it would cut the name and reach another object. `kind` opens the
+// line ("Database", "User").
+bool name_fits(nb::handle name, const char* kind);
 std::string sql_literal(std::string_view value);
+
+// A name as a message shows it: on one line, control characters visible.
+std::string shown(nb::handle name);
 
 // The handler's open connection. Whatever way the frame ends (an error, a
 // cancellation, the coroutine being closed), a connection still held is

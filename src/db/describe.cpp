@@ -1,4 +1,5 @@
 // describe: the columns of one table, in declared order.
+#include "core/terminal.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -38,7 +39,7 @@ nb::object start(nb::handle conn, nb::handle args) {
 void show(nb::handle rows, nb::handle args) {
   std::string table = text(arg(args, "table"));
   if (!truthy(rows)) {
-    print("❌ Table '" + table + "' not found", palette::error, true);
+    print("❌ Table '" + core::visible_text(table) + "' not found", palette::error, true);
     return;
   }
   show_table(rows, kStructure, table);

@@ -24,7 +24,7 @@ bool settle_database_name(nb::handle args) {
     nb::object name = settings.attr("get")("database");
     if (truthy(name)) {
       nb::setattr(args, "database", name);
-      print("📄 Using database: " + text(name), palette::info);
+      print("📄 Using database: " + shown(name), palette::info);
       return true;
     }
   }
@@ -36,7 +36,8 @@ bool settle_database_name(nb::handle args) {
 bridge::Coroutine drop_database(nb::object args) {
   if (!settle_database_name(args)) co_return nb::none();
   nb::object database = arg(args, "database");
-  print("⚠️ WARNING: You are about to DROP database '" + text(database) + "'", "#FFE713", true);
+  if (!name_fits(database, "Database")) co_return nb::none();
+  print("⚠️ WARNING: You are about to DROP database '" + shown(database) + "'", "#FFE713", true);
   print("❓ Type the database name to confirm: ", "#19CDFF", true, "");
   nb::object confirmation = read_line().attr("strip")();
   if (!confirmation.equal(database)) {
@@ -52,11 +53,11 @@ bridge::Coroutine drop_database(nb::object args) {
     log("notice", "password : " + text(arg(args, "passwd")));
     log("notice", "host     : " + text(arg(args, "hostname")));
     log("notice", "port     : " + text(arg(args, "port")));
-    core::SqlName name = sql_name(database);
+    const std::string name = sql_name(database);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
     co_await held.get().attr("execute")(kTerminateOthersSql, database);
-    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name.sql);
-    print("✅ Database '" + text(database) + "' dropped successfully", palette::success, true);
+    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name);
+    print("✅ Database '" + shown(database) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;

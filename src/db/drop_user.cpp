@@ -14,7 +14,8 @@ bridge::Coroutine drop_user(nb::object args) {
     print("❌ Username required. Use -u/--username", palette::error, true);
     co_return nb::none();
   }
-  print("⚠️  WARNING: You are about to DROP user '" + text(username) + "'", palette::error, true);
+  if (!name_fits(username, "User")) co_return nb::none();
+  print("⚠️  WARNING: You are about to DROP user '" + shown(username) + "'", palette::error, true);
   print("❓ Type the username to confirm: ", palette::warning, true, "");
   nb::object confirmation = read_line().attr("strip")();
   if (!confirmation.equal(username)) {
@@ -25,10 +26,10 @@ bridge::Coroutine drop_user(nb::object args) {
   HeldConnection held;
   std::optional<nb::python_error> failure;
   try {
-    core::SqlName name = sql_name(username);
+    const std::string name = sql_name(username);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
-    co_await held.get().attr("execute")("DROP USER IF EXISTS " + name.sql);
-    print("✅ User '" + text(username) + "' dropped successfully", palette::success, true);
+    co_await held.get().attr("execute")("DROP USER IF EXISTS " + name);
+    print("✅ User '" + shown(username) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;

@@ -85,11 +85,11 @@ void write_back_if_empty(nb::handle args, const char* name, nb::handle value) {
 }
 
 void print_inputs(const NewRole& r) {
-  print("🕵🏿 USERNAME: " + text(r.username), palette::info, true);
+  print("🕵🏿 USERNAME: " + shown(r.username), palette::info, true);
   print("🔑 PASSWORD: *****", palette::warning, true);
-  print("🧰 DATABASE: " + text(r.database), palette::success, true);
-  print("👻 HOSTNAME: " + text(r.host), "#FFFFFF");
-  print("🚢 PORT: " + text(r.port), "#FFFFFF");
+  print("🧰 DATABASE: " + shown(r.database), palette::success, true);
+  print("👻 HOSTNAME: " + shown(r.host), "#FFFFFF");
+  print("🚢 PORT: " + shown(r.port), "#FFFFFF");
 }
 
 // The role step, over the superuser connection. The role's password goes
@@ -106,20 +106,21 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
   try {
     held.hold(co_await connect_as_superuser(args, role.host, role.port));
     nb::object conn = held.get();
-    core::SqlName name = sql_name(role.username);
+    const std::string name = sql_name(role.username);
     std::string encryption =
         text(co_await conn.attr("fetchval")("SELECT current_setting('password_encryption')"));
+    // The role is stored under the name as given, so that is the md5 salt.
     std::string literal =
-        sql_literal(role_password_verifier(role.password, encryption, name.stored));
+        sql_literal(role_password_verifier(role.password, encryption, text(role.username)));
     try {
-      co_await conn.attr("execute")("CREATE USER " + name.sql + " WITH PASSWORD " + literal);
-      print("✅ User '" + text(role.username) + "' created", palette::success, true);
+      co_await conn.attr("execute")("CREATE USER " + name + " WITH PASSWORD " + literal);
+      print("✅ User '" + shown(role.username) + "' created", palette::success, true);
     } catch (const nb::python_error& e) {
       if (!e.matches(asyncpg.attr("DuplicateObjectError"))) throw;
-      print("⚠️ User '" + text(role.username) + "' already exists", palette::warning, true);
+      print("⚠️ User '" + shown(role.username) + "' already exists", palette::warning, true);
     }
-    co_await conn.attr("execute")("ALTER USER " + name.sql + kRolePrivileges);
-    print("✅ User '" + text(role.username) + "' updated with privileges", palette::success, true);
+    co_await conn.attr("execute")("ALTER USER " + name + kRolePrivileges);
+    print("✅ User '" + shown(role.username) + "' updated with privileges", palette::success, true);
     co_await close_connection(held);
     print("🔒 Logged out from postgres superuser", palette::info);
   } catch (const nb::python_error& e) {
@@ -149,15 +150,15 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
   while (answer.empty()) answer = text(ask_password(user, " [q/x/quit/exit for exit]: "));
   for (const char* word : kExitAnswers) {
     if (answer == word) {
-      print("❌ exit/quit without password user '" + text(user) + "' nedded !", palette::error, true);
+      print("❌ exit/quit without password user '" + shown(user) + "' nedded !", palette::error, true);
       break;
     }
   }
 }
 
 // The database exists: drop and recreate it only on a typed "y".
-bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const core::SqlName& db) {
-  const std::string name = text(role.database);
+bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const std::string& db) {
+  const std::string name = shown(role.database);
   print("⚠️ Database '" + name + "' already exists.", palette::warning, true);
   print("❓ Drop and recreate '" + name + "'? [y/N]: ", palette::warning, true, "");
   std::string choice = text(read_line().attr("strip")().attr("lower")());
@@ -166,9 +167,9 @@ bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const cor
     co_return nb::none();
   }
   try {
-    co_await conn.attr("execute")("DROP DATABASE " + db.sql);
+    co_await conn.attr("execute")("DROP DATABASE " + db);
     print("🗑️ Database '" + name + "' dropped", palette::error, true);
-    co_await conn.attr("execute")("CREATE DATABASE " + db.sql);
+    co_await conn.attr("execute")("CREATE DATABASE " + db);
     print("✅ Database '" + name + "' recreated", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
@@ -177,13 +178,13 @@ bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const cor
   co_return nb::none();
 }
 
-bridge::Coroutine create_database(nb::object conn, const NewRole& role, const core::SqlName& db) {
+bridge::Coroutine create_database(nb::object conn, const NewRole& role, const std::string& db) {
   try {
-    co_await conn.attr("execute")("CREATE DATABASE " + db.sql);
-    print("✅ Database '" + text(role.database) + "' created", palette::success, true);
+    co_await conn.attr("execute")("CREATE DATABASE " + db);
+    print("✅ Database '" + shown(role.database) + "' created", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e) || message(e).find("already exists") == std::string::npos) throw;
-    print("⚠️ Database '" + text(role.database) + "' already exists", palette::warning, true);
+    print("⚠️ Database '" + shown(role.database) + "' already exists", palette::warning, true);
   }
   co_return nb::none();
 }
@@ -209,7 +210,7 @@ bridge::Coroutine database_step(const NewRole& role) {
     }
     held.hold(conn);
     nb::object exists = co_await conn.attr("fetchval")(kDatabaseExistsSql, role.database);
-    core::SqlName db = sql_name(role.database);
+    const std::string db = sql_name(role.database);
     if (truthy(exists))
       co_await offer_recreate(conn, role, db);
     else
@@ -289,6 +290,8 @@ NewRole gather_inputs(nb::handle args) {
 
 bridge::Coroutine create_user_db(nb::object args) {
   const NewRole role = gather_inputs(args);
+  if (!name_fits(role.username, "User") || !name_fits(role.database, "Database"))
+    co_return nb::none();
   print_inputs(role);
 
   std::optional<nb::python_error> role_failure;

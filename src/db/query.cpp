@@ -1,9 +1,12 @@
 // query: one SQL text; rows of a SELECT shown up to a limit, anything else
 // executed and confirmed.
+#include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "core/readout.hpp"
+#include "core/terminal.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -23,6 +26,30 @@ constexpr const char* kResultsTitle = "Query Results";
 // text) fails inside a read-only transaction, as one prepared statement.
 constexpr const char* kBeginReadOnly = "BEGIN TRANSACTION READ ONLY";
 constexpr const char* kRollback = "ROLLBACK";
+
+// A read-only transaction still lets its user write server files, run
+// programs (COPY TO), signal other sessions, reload the configuration,
+// switch WAL and force a checkpoint. pg_read_all_data (PostgreSQL 14 and
+// later) may read every table and do none of those; nobody can log in as
+// it, so it has no sessions of its own to signal. The statement runs as that
+// role wherever the session may switch to it (a superuser always may).
+// Where it may not, a role holding none of the powers that reach past the
+// transaction runs the statement as itself; one that holds any is refused.
+// Such an ordinary role can still cancel or end its own other sessions,
+// which no setting inside a session prevents. Likewise a statement that sets
+// the role back itself (set_config('role', ...)) regains the login's rights:
+// this guards the statement's effects, not against one written to escape.
+constexpr const char* kAsReader = "SET LOCAL ROLE pg_read_all_data";
+constexpr const char* kHoldsPowersSql = R"(
+    SELECT rolsuper OR EXISTS (
+             SELECT 1 FROM pg_roles p
+             WHERE p.rolname IN ('pg_signal_backend', 'pg_write_server_files',
+                                 'pg_execute_server_program', 'pg_checkpoint')
+               AND pg_has_role(current_user, p.oid, 'USAGE'))
+    FROM pg_roles WHERE rolname = current_user)";
+constexpr const char* kCannotSwitch =
+    "read-only mode runs the query as pg_read_all_data (PostgreSQL 14 or later), which "
+    "this role may not switch to: ";
 
 nb::object query_text(nb::handle args) { return arg(args, "query"); }
 bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
@@ -49,11 +76,31 @@ bool selects(nb::handle args) {
   return core::is_select(text(query_text(args).attr("strip")().attr("upper")()));
 }
 
-bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
+// Starts the read-only transaction and settles whom the statement runs as;
+// an error when the session may not run it at all.
+bridge::Coroutine begin_reading(nb::object conn) {
   co_await conn.attr("execute")(kBeginReadOnly);
+  std::optional<std::string> refused;
+  try {
+    co_await conn.attr("execute")(kAsReader);
+    co_return nb::none();
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    refused = message(e);
+  }
+  // The failed switch aborted the transaction: start it again, as the login.
+  co_await conn.attr("execute")(kRollback);
+  co_await conn.attr("execute")(kBeginReadOnly);
+  if (truthy(co_await conn.attr("fetchval")(kHoldsPowersSql)))
+    throw std::runtime_error(kCannotSwitch + *refused);
+  co_return nb::none();
+}
+
+bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
   nb::object rows;
   std::exception_ptr failure;
   try {
+    co_await begin_reading(conn);
     nb::object statement = co_await conn.attr("prepare")(std::move(query));
     rows = co_await statement.attr("fetch")();
   } catch (nb::python_error& e) {
@@ -94,7 +141,10 @@ void show_rows(nb::handle results, nb::handle args) {
   nb::object Text = text_class();
   nb::object table = make_table(nb::str(kResultsTitle));
   nb::object add_column = table.attr("add_column");
-  for (nb::handle name : results[0].attr("keys")()) add_column(Text(name), "style"_a = "cyan");
+  for (nb::handle name : results[0].attr("keys")()) {
+    const std::string shown = core::visible_text(text(name), core::LineBreaks::keep);
+    add_column(Text(nb::str(shown.data(), shown.size())), "style"_a = "cyan");
+  }
 
   std::int64_t max_rows = display_limit(args);
   std::int64_t shown = core::rows_shown(available, max_rows);

@@ -1,4 +1,5 @@
 #include "db/report.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
 
@@ -66,7 +67,8 @@ nb::object text_class() { return nb::module_::import_("rich.text").attr("Text");
 
 nb::object literal(std::string_view s, const char* style) {
   nb::object Text = text_class();
-  nb::str content(s.data(), s.size());
+  const std::string shown = core::visible_text(s);
+  nb::str content(shown.data(), shown.size());
   return style ? Text(content, "style"_a = style) : Text(content);
 }
 
@@ -77,7 +79,18 @@ nb::object cell_text(nb::handle Text, nb::handle value, Cell rule) {
     return Text("");
   }
   if (rule == Cell::dash_if_empty && !truthy(value)) return Text("-");
-  return Text(nb::str(value));
+  // asyncpg gives the server's infinity and -infinity dates and time stamps
+  // as the extreme values of Python's date and datetime (naive ones, for a
+  // timestamptz column too), which would print as years 9999 and 1.
+  const std::string_view type_name = Py_TYPE(value.ptr())->tp_name;
+  if (type_name == "datetime.date" || type_name == "datetime.datetime") {
+    nb::handle type = value.type();
+    if (value.equal(type.attr("max"))) return Text("infinity");
+    if (value.equal(type.attr("min"))) return Text("-infinity");
+  }
+  // A line break stays one: rich keeps it inside the cell.
+  const std::string shown = core::visible_text(text(value), core::LineBreaks::keep);
+  return Text(nb::str(shown.data(), shown.size()));
 }
 
 nb::object make_table(nb::object title) {
@@ -91,7 +104,7 @@ void print_renderable(nb::handle renderable) {
 
 bool show_table(nb::handle rows, const TableReport& report, std::string_view name) {
   if (!truthy(rows) && report.empty_message != nullptr) {
-    print(fill(report.empty_message, name), palette::warning);
+    print(fill(report.empty_message, core::visible_text(name)), palette::warning);
     return false;
   }
   // A title built from a name is literal too; "table.title" keeps the look

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/readout.hpp"
+#include "core/terminal.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -101,7 +102,8 @@ void show(nb::handle result, nb::handle args) {
     case Mode::table_sizes: return show_listing(result, kTableSizes, text(arg(args, "database")));
     case Mode::one_table: break;
   }
-  print("\n📊 Size of table '" + text(arg(args, "table")) + "':", palette::info, true);
+  print("\n📊 Size of table '" + core::visible_text(text(arg(args, "table"))) + "':", palette::info,
+        true);
   for (const SizeLine& line : kOneTableLines)
     print(line.label + text(field(result, line.field)), line.color);
 }

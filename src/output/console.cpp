@@ -3,6 +3,10 @@
 // next, and rich decides per print whether the output is a terminal.
 #include "output/output.hpp"
 
+#include <string>
+
+#include "core/terminal.hpp"
+
 namespace talvo::output {
 namespace {
 
@@ -14,6 +18,17 @@ void require_str(nb::handle value, const char* what) {
 }
 
 nb::object new_console() { return nb::module_::import_("rich.console").attr("Console")(); }
+
+// Messages carry names and server error texts; a control character in them
+// must not reach the terminal as a command. Line feeds are kept: a server
+// error has DETAIL and HINT lines. Lone surrogates (undecodable bytes of a
+// command-line word) become backslash escapes instead of failing the print.
+nb::str visible_message(nb::handle msg) {
+  nb::bytes encoded = nb::borrow<nb::bytes>(msg.attr("encode")("utf-8", "backslashreplace"));
+  const std::string shown = core::visible_text(
+      std::string_view(encoded.c_str(), encoded.size()), core::LineBreaks::keep);
+  return nb::str(shown.data(), shown.size());
+}
 
 void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object bold,
                 nb::object end) {
@@ -29,7 +44,8 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   if (!bgcolor.is_none() && nb::len(bgcolor) > 0) style_kwargs["bgcolor"] = bgcolor;
   nb::object style = nb::module_::import_("rich.style").attr("Style")(**style_kwargs);
   // A Text is never parsed for markup, so brackets in msg print as typed.
-  nb::object styled = nb::module_::import_("rich.text").attr("Text")(msg, "style"_a = style);
+  nb::object styled =
+      nb::module_::import_("rich.text").attr("Text")(visible_message(msg), "style"_a = style);
   // Soft wrapping leaves line breaks to the terminal: a message is one line of
   // output however wide, so a printed command (the pg_dump line) can be
   // copied and run as it stands.
