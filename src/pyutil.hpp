@@ -25,8 +25,23 @@ inline nb::object arg(nb::handle args, const char* name) {
   return nb::getattr(args, name, nb::none());
 }
 
-// str(x): the text form used in every message and log line.
-inline std::string text(nb::handle h) { return nb::cast<std::string>(nb::str(h)); }
+// The UTF-8 bytes of a text as the program hands them on: the surrogate
+// escapes of a file name or variable that is not valid UTF-8 become the
+// bytes they stand for, as os.fsencode makes them.
+inline std::string utf8(nb::handle s) {
+  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogateescape"));
+  if (!bytes.is_valid()) throw nb::python_error();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+}
+
+// str(x): the text form used in every message and log line. What cannot be
+// UTF-8 (a name with a stray byte) shows as a backslash escape.
+inline std::string text(nb::handle h) {
+  nb::str s(h);
+  nb::object bytes = nb::steal(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "backslashreplace"));
+  if (!bytes.is_valid()) throw nb::python_error();
+  return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+}
 
 inline bool truthy(nb::handle h) {
   int r = PyObject_IsTrue(h.ptr());

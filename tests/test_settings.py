@@ -234,7 +234,7 @@ def test_django_project_settings(disc, tmp_path):
                           ("alert", "processsing 'settings.py' in final_path ...")]
     assert lines[8][0] == "info" and lines[8][1].startswith("settings: <module 'settings_module'")
     assert lines[9][0] == "info" and lines[9][1].startswith("databases_obj: {'default': {")
-    assert lines[10:] == [("notice", f"[{path}] _settings_cache: {SHOP}")]
+    assert lines[10:] == [("notice", f"[{path}] _settings_cache: {dict(SHOP, password='******')}")]
     assert disc.searches["find_settings_recursive"].calls == [
         ((), {"max_depth_up": 0, "max_depth_down": 1})]
 

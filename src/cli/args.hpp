@@ -10,7 +10,7 @@ namespace talvo::cli {
 // The attribute as text, or empty when it is missing or not a text.
 inline std::string word_of(nb::handle args, const char* name) {
   nb::object value = nb::getattr(args, name, nb::none());
-  return nb::isinstance<nb::str>(value) ? nb::cast<std::string>(value) : std::string();
+  return nb::isinstance<nb::str>(value) ? utf8(value) : std::string();
 }
 
 // Whether the parsed command defines the attribute. The record answers None

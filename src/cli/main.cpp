@@ -7,6 +7,7 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
+#include "output/output.hpp"
 #include "settings/project.hpp"
 #include "settings/scope.hpp"
 
@@ -140,7 +141,7 @@ void main_entry() {
     nb::setattr(args, "down_level", nb::int_(0));
   }
   nb::object db_config = settings::discover_for_command(args, given);
-  log("info", "db_config:: " + text(db_config));
+  log("info", "db_config:: " + text(output::masked(db_config)));
   if (truthy(db_config)) copy_settings(args, db_config);
 
   if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");

@@ -77,7 +77,7 @@ bridge::Coroutine _dispatch(nb::object args, nb::object show_parser, nb::object 
 }
 
 bool names_missing_privilege(const nb::python_error& e) {
-  std::string msg = nb::cast<std::string>(nb::str(e.value()).attr("lower")());
+  std::string msg = text(nb::str(e.value()).attr("lower")());
   for (auto phrase : kPermissionIndicators)
     if (msg.find(phrase) != std::string::npos) return true;
   return false;

@@ -22,6 +22,41 @@ std::string mask_password(std::string_view utf8) {
   return std::string(n, '*');
 }
 
+bool is_secret_key(std::string_view key) {
+  std::string lower(key);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (std::string_view word : {"pass", "pwd", "secret", "token"})
+    if (lower.find(word) != std::string::npos) return true;
+  return false;
+}
+
+std::string mask_url_passwords(std::string_view text) {
+  std::string out;
+  std::size_t at = 0;
+  while (true) {
+    std::size_t scheme_end = text.find("://", at);
+    if (scheme_end == std::string_view::npos) break;
+    std::size_t authority = scheme_end + 3;
+    std::size_t end = text.find_first_of("/?# \t\n'\"", authority);
+    if (end == std::string_view::npos) end = text.size();
+    std::size_t at_sign = text.rfind('@', end);
+    std::size_t colon = at_sign == std::string_view::npos || at_sign < authority
+                            ? std::string_view::npos
+                            : text.find(':', authority);
+    if (colon != std::string_view::npos && colon < at_sign) {
+      out.append(text.substr(at, colon + 1 - at));
+      out.append(mask_password(text.substr(colon + 1, at_sign - colon - 1)));
+      at = at_sign;
+    } else {
+      out.append(text.substr(at, end - at));
+      at = end;
+    }
+  }
+  out.append(text.substr(at));
+  return out;
+}
+
 std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_text) {
   for (std::string_view word : kDangerousKeywords) {
     if (upper_text.find(word) != std::string_view::npos) return word;

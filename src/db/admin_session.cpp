@@ -74,7 +74,7 @@ nb::str ask_password(nb::handle user, std::string_view suffix) {
 
 bool traceback_requested() {
   nb::object environ = nb::module_::import_("os").attr("environ");
-  std::string value = nb::cast<std::string>(environ.attr("get")("TRACEBACK", "0").attr("lower")());
+  std::string value = text(environ.attr("get")("TRACEBACK", "0").attr("lower")());
   return value == "1" || value == "true" || value == "yes";
 }
 

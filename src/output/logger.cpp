@@ -48,7 +48,7 @@ def plain_logger_class(base, notice, alert, emergency):
 
 bool env_flag_on(nb::handle environ, const char* name) {
   nb::object value = environ.attr("get")(name, "");
-  std::string v = nb::cast<std::string>(nb::str(value).attr("lower")());
+  std::string v = text(nb::str(value).attr("lower")());
   return v == "1" || v == "true" || v == "yes";
 }
 

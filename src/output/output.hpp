@@ -13,4 +13,9 @@ void define_console(nb::module_& m);         // print_exception, rich_print
 // exception; `e` is made the handled exception while it prints.
 void print_exception(const nb::python_error& e);
 
+// A copy of a value for the logs: the values of secret keys (passwords,
+// tokens) and the passwords inside URLs replaced by one "*" per character,
+// at any depth of dictionaries and lists. Everything else is unchanged.
+nb::object masked(nb::handle value);
+
 }  // namespace talvo::output

@@ -45,7 +45,7 @@ core::Environment environment_snapshot() {
   for (nb::handle item : environ.attr("items")()) {
     nb::object key = item[0], value = item[1];
     if (nb::isinstance<nb::str>(key) && nb::isinstance<nb::str>(value))
-      env.emplace(nb::cast<std::string>(key), nb::cast<std::string>(value));
+      env.emplace(utf8(key), utf8(value));
   }
   return env;
 }
@@ -64,7 +64,7 @@ nb::object deliberate_user() {
   nb::object user = nb::module_::import_("os").attr("environ").attr("get")("USER");
   if (!nb::isinstance<nb::str>(user)) return nb::none();
   std::optional<std::string> login = login_name();
-  std::string value = nb::cast<std::string>(user);
+  std::string value = utf8(user);
   return core::user_is_deliberate(value, login) ? user : nb::none();
 }
 

@@ -6,6 +6,7 @@
 #include "settings/aliases.hpp"
 #include "settings/scope.hpp"
 #include "settings/settings.hpp"
+#include "output/output.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::settings {
@@ -72,7 +73,7 @@ nb::object cache() { return self().attr("_settings_cache"); }
 
 nb::object store_in_cache(nb::dict settings, const std::string& path) {
   self().attr("_settings_cache") = settings;
-  log("notice", "[" + path + "] _settings_cache: " + text(settings));
+  log("notice", "[" + path + "] _settings_cache: " + text(output::masked(settings)));
   return cache();
 }
 
@@ -135,7 +136,7 @@ nb::object read_django_settings(nb::handle settings_path, const std::string& pat
   log("info", "settings: " + text(settings));
   nb::object databases =
       nb::module_::import_("builtins").attr("getattr")(settings, "DATABASES", nb::none());
-  log("info", "databases_obj: " + text(databases));
+  log("info", "databases_obj: " + text(output::masked(databases)));
 
   nb::object shown_engine = nb::none();
   if (truthy(databases)) {
@@ -167,7 +168,7 @@ nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
     if (nb::len(present) == 0) return nb::none();
 
     nb::object config_db = routine("parse_postgresql_url")(cfg.attr("get")(present[0]));
-    log("debug", "config_db: " + text(config_db));
+    log("debug", "config_db: " + text(output::masked(config_db)));
     if (truthy(config_db["host"]) && truthy(config_db["username"]) &&
         truthy(config_db["database"]) && config_db["protocol"].equal(nb::str("postgresql"))) {
       log("notice", "return config_db");
@@ -192,7 +193,7 @@ bool config_qualifies_under(nb::handle cfg, const char* engine_key) {
 nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   log("debug", "processing '" + path + "' ...");
   nb::object cfg = load_config(settings_path);
-  log("notice", "cfg: " + text(cfg.attr("_data")));
+  log("notice", "cfg: " + text(output::masked(cfg.attr("_data"))));
   nb::list keys = nb::list(cfg.attr("keys")());
   bool has_url = contains(keys, "database_url") || contains(keys, "DATABASE_URL");
   log("info",

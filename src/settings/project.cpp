@@ -23,7 +23,7 @@ core::Node to_node(nb::handle value, int depth = 0) {
   if (value.is_none() || depth > kMaxNesting) return {};
   if (PyBool_Check(value.ptr())) return core::Node::boolean(value.ptr() == Py_True);
   if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) return core::Node::number(text(value));
-  if (nb::isinstance<nb::str>(value)) return core::Node::text(nb::cast<std::string>(value));
+  if (nb::isinstance<nb::str>(value)) return core::Node::text(utf8(value));
   if (nb::isinstance<nb::dict>(value) || (nb::hasattr(value, "items") && nb::hasattr(value, "keys"))) {
     core::Node map = core::Node::map();
     for (nb::handle item : value.attr("items")()) map.add(text(item[0]), to_node(item[1], depth + 1));

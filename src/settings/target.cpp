@@ -69,7 +69,7 @@ std::optional<Target> from_config_file(nb::handle max_depth_up, nb::handle max_d
   for (std::string_view key : core::kFileEngineKeys) {
     nb::object engine = cfg.attr("get")(nb::str(key.data(), key.size()));
     if (!nb::isinstance<nb::str>(engine) ||
-        !core::file_engine_names_postgres(nb::cast<std::string>(engine)))
+        !core::file_engine_names_postgres(utf8(engine)))
       continue;
     print("📄 Found config at: " + text(path), palette::info);
     values = Target{first_held(cfg, core::kFileHostKeys), first_held(cfg, core::kFilePortKeys),

@@ -76,3 +76,24 @@ TEST(FormatTimestamp, PadsEveryField) {
   t.tm_sec = 9;
   EXPECT_EQ(format_timestamp(t), "20240131_140509");
 }
+
+TEST(Secrets, KeysAndUrlPasswords) {
+  for (const char* key : {"password", "POSTGRES_PASSWORD", "DB_PASS", "passwd", "MB_DB_PASS",
+                          "db_pwd", "SECRET_KEY", "api_token"})
+    EXPECT_TRUE(talvo::core::is_secret_key(key)) << key;
+  for (const char* key : {"user", "DB_HOST", "port", "database_url", ""})
+    EXPECT_FALSE(talvo::core::is_secret_key(key)) << key;
+
+  struct {
+    const char *text, *shown;
+  } cases[] = {
+      {"postgres://app:s3cret@h:5432/d", "postgres://app:******@h:5432/d"},
+      {"{'DATABASE_URL': 'postgresql://u:p%21@h/d', 'X': 'http://a/b'}",
+       "{'DATABASE_URL': 'postgresql://u:****@h/d', 'X': 'http://a/b'}"},
+      {"jdbc:postgresql://h/d?user=u&password=p", "jdbc:postgresql://h/d?user=u&password=p"},
+      {"postgres://u@h/d", "postgres://u@h/d"},
+      {"no url here: a@b", "no url here: a@b"},
+      {"a://x:1@h b://y:22@k", "a://x:*@h b://y:**@k"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(talvo::core::mask_url_passwords(c.text), c.shown) << c.text;
+}
