@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "output/palette.hpp"
+
 namespace nb = nanobind;
 using namespace nb::literals;
 
@@ -71,5 +73,12 @@ inline void print(std::string_view msg, const char* color = "#FFFFFF", bool bold
   routine("rich_print")(nb::str(msg.data(), msg.size()), "color"_a = color, "bold"_a = bold,
                         "end"_a = end);
 }
+
+// An error line: printed like any message, and the command then ends with
+// status 1 (main reads the outcome when the command is over).
+void fail(std::string_view msg, const char* color = palette::error, bool bold = true);
+void note_failure();
+bool command_failed();
+void reset_outcome();
 
 }  // namespace talvo

@@ -240,9 +240,12 @@ class TestMain:
         args = main(["--port", "7", "show", "dbs"], {"database": "", "host": "", "user": "u"})["args"]
         assert vars(args)["database"] is None and (args.hostname, args.port) == ("127.0.0.1", 7)
 
-    def test_bad_port_in_settings_fails(self, main):
-        with pytest.raises(ValueError):
+    def test_bad_port_in_settings_fails(self, main, capsys):
+        with pytest.raises(SystemExit) as ended:
             main(["show", "dbs"], {"port": "54x"})
+        assert ended.value.code == 1
+        assert capsys.readouterr().out.splitlines()[-1] == \
+            "❌ Error: invalid literal for int() with base 10: '54x'"
 
     def test_superuser_password_from_settings(self, main):
         assert main(["drop", "database"], {"password": "pw"})["args"].passwd == "pw"
@@ -273,7 +276,7 @@ def test_interrupt_cancels_the_running_command(tmp_path):
     child.expect("started")
     child.sendintr()
     child.expect("cleanup ran")
-    child.expect("KeyboardInterrupt")
+    child.expect("❌ Interrupted")
     child.expect(pexpect.EOF)
     child.close()
-    assert child.exitstatus != 0
+    assert "Traceback" not in child.before and child.exitstatus == 130

@@ -8,6 +8,7 @@
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "output/output.hpp"
+#include "output/palette.hpp"
 #include "settings/project.hpp"
 #include "settings/scope.hpp"
 
@@ -116,7 +117,69 @@ void run_to_completion(nb::object coroutine) {
   runner.attr("close")();
 }
 
-void main_entry() {
+// SIGTERM ends a command the way Ctrl-C does: the handler raises
+// KeyboardInterrupt, so the running handler is cancelled (its statement with
+// it) and closes its connection; only the last line and status differ.
+bool terminated = false;
+
+class TerminationHandler {
+ public:
+  TerminationHandler() {
+    nb::module_ signal = nb::module_::import_("signal");
+    nb::object raise_interrupt = nb::cpp_function([](nb::args) {
+      terminated = true;
+      PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw nb::python_error();
+    });
+    try {
+      previous_ = signal.attr("signal")(signal.attr("SIGTERM"), raise_interrupt);
+    } catch (nb::python_error& e) {
+      if (!e.matches(PyExc_ValueError)) throw;  // not the main thread: leave it be
+    }
+  }
+  ~TerminationHandler() {
+    if (!previous_.is_valid()) return;
+    PyObject *type, *value, *trace;
+    PyErr_Fetch(&type, &value, &trace);
+    try {
+      nb::module_ signal = nb::module_::import_("signal");
+      signal.attr("signal")(signal.attr("SIGTERM"), previous_);
+    } catch (...) {
+    }
+    PyErr_Clear();
+    PyErr_Restore(type, value, trace);
+  }
+  TerminationHandler(const TerminationHandler&) = delete;
+  TerminationHandler& operator=(const TerminationHandler&) = delete;
+
+ private:
+  nb::object previous_;
+};
+
+constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
+constexpr int kTerminatedStatus = 143;   // 128 + SIGTERM
+
+bool env_flag(const char* name) {
+  std::string v = text(nb::module_::import_("os").attr("environ").attr("get")(name, "").attr("lower")());
+  return v == "1" || v == "true" || v == "yes";
+}
+
+// What reached main instead of a normal end: one line and a status, never
+// a traceback unless one was asked for.
+[[noreturn]] void end_on(nb::python_error& e) {
+  if (e.matches(PyExc_KeyboardInterrupt)) {
+    print(terminated ? "❌ Terminated" : "❌ Interrupted", palette::error, true);
+    exit_with(terminated ? kTerminatedStatus : kInterruptedStatus);
+  }
+  if (!is_ordinary(e)) throw e;
+  if (env_flag("TRACEBACK")) output::print_exception(e);
+  std::string reason = message(e);
+  if (reason.empty()) reason = text(e.type().attr("__name__"));
+  print("❌ Error: " + reason, palette::error, true);
+  exit_with(1);
+}
+
+void run_command_line() {
   settings::DiscoveryScope scope;
   nb::object argv = nb::module_::import_("sys").attr("argv");
   if (version_requested(argv)) {
@@ -152,6 +215,19 @@ void main_entry() {
   nb::object show_parser = subcommand_parser(parser, "command", "show");
   nb::object drop_parser = subcommand_parser(parser, "command", "drop");
   run_to_completion(routine("run_command")(args, show_parser, drop_parser));
+}
+
+void main_entry() {
+  reset_outcome();
+  terminated = false;
+  TerminationHandler on_sigterm;
+  try {
+    run_command_line();
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_SystemExit)) throw;
+    end_on(e);
+  }
+  if (command_failed()) exit_with(1);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ bool elevate(nb::handle args, nb::handle ask) {
   nb::object answer = read_password(ask, prompt);
   nb::setattr(args, "passwd", answer);
   if (truthy(answer)) return true;
-  print("❌ No password provided. Aborting retry.", palette::error, true);
+  fail("❌ No password provided. Aborting retry.");
   return false;
 }
 

@@ -105,9 +105,8 @@ std::string sql_name(nb::handle name) {
 bool name_fits(nb::handle name, const char* kind) {
   const std::string given = text(name);
   if (core::fits_name_limit(given)) return true;
-  print("❌ " + std::string(kind) + " name is " + std::to_string(given.size()) +
-            " bytes long; PostgreSQL allows at most " + std::to_string(core::kMaxNameBytes),
-        palette::error, true);
+  fail("❌ " + std::string(kind) + " name is " + std::to_string(given.size()) +
+       " bytes long; PostgreSQL allows at most " + std::to_string(core::kMaxNameBytes));
   return false;
 }
 

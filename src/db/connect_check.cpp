@@ -32,7 +32,7 @@ bridge::Coroutine connect(nb::object database, nb::object user, nb::object passw
   if (traceback_requested())
     print_traceback(*failure);
   else
-    print("❌ Error (new user connection): " + message(*failure), palette::error, true);
+    fail("❌ Error (new user connection): " + message(*failure));
   co_return nb::none();
 }
 

@@ -100,7 +100,7 @@ bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object us
     conn = co_await connect_call(asyncpg, t);
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    print("❌ Connection failed: " + message(e), palette::error, true);
+    fail("❌ Connection failed: " + message(e));
     failed = true;
   }
   if (failed) exit_with_status_one();

@@ -28,7 +28,7 @@ constexpr const char* kTableRequired = "❌ Table name required. Use -t/--table"
 
 bool table_given(nb::handle args) {
   if (truthy(arg(args, "table"))) return true;
-  print(kTableRequired, palette::error, true);
+  fail(kTableRequired);
   return false;
 }
 
@@ -39,7 +39,7 @@ nb::object start(nb::handle conn, nb::handle args) {
 void show(nb::handle rows, nb::handle args) {
   std::string table = text(arg(args, "table"));
   if (!truthy(rows)) {
-    print("❌ Table '" + core::visible_text(table) + "' not found", palette::error, true);
+    fail("❌ Table '" + core::visible_text(table) + "' not found");
     return;
   }
   show_table(rows, kStructure, table);

@@ -28,7 +28,7 @@ bool settle_database_name(nb::handle args) {
       return true;
     }
   }
-  print("❌ Database name required. Use -d/--database", palette::error, true);
+  fail("❌ Database name required. Use -d/--database");
   settings::print_nothing_found_hint(args);
   return false;
 }
@@ -41,7 +41,7 @@ bridge::Coroutine drop_database(nb::object args) {
   print("❓ Type the database name to confirm: ", "#19CDFF", true, "");
   nb::object confirmation = read_line().attr("strip")();
   if (!confirmation.equal(database)) {
-    print("❌ Database name mismatch. Aborted.", "#FF0008", true);
+    fail("❌ Database name mismatch. Aborted.", "#FF0008");
     co_return nb::none();
   }
 
@@ -62,7 +62,7 @@ bridge::Coroutine drop_database(nb::object args) {
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
-    print("❌ Error dropping database [0]: " + message(e), palette::error, true);
+    fail("❌ Error dropping database [0]: " + message(e));
     if (traceback_requested()) print_exception_of(e);
   }
   if (failure) co_await close_connection(held);

@@ -11,7 +11,7 @@ namespace {
 bridge::Coroutine drop_user(nb::object args) {
   nb::object username = arg(args, "username");
   if (!truthy(username)) {
-    print("❌ Username required. Use -u/--username", palette::error, true);
+    fail("❌ Username required. Use -u/--username");
     co_return nb::none();
   }
   if (!name_fits(username, "User")) co_return nb::none();
@@ -19,7 +19,7 @@ bridge::Coroutine drop_user(nb::object args) {
   print("❓ Type the username to confirm: ", palette::warning, true, "");
   nb::object confirmation = read_line().attr("strip")();
   if (!confirmation.equal(username)) {
-    print("❌ Username mismatch. Aborted.", palette::error, true);
+    fail("❌ Username mismatch. Aborted.");
     co_return nb::none();
   }
 
@@ -34,7 +34,7 @@ bridge::Coroutine drop_user(nb::object args) {
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
-    print("❌ Error dropping user [1]: " + message(e), palette::error, true);
+    fail("❌ Error dropping user [1]: " + message(e));
   }
   if (failure) co_await close_connection(held);
   co_return nb::none();

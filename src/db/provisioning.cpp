@@ -137,7 +137,7 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
 void report_role_failure(nb::handle args, const nb::python_error& e) {
   nb::object user = arg(args, "user");
   if (e.matches(nb::module_::import_("asyncpg").attr("InvalidPasswordError"))) {
-    print("❌ Invalid PostgreSQL password", palette::error, true);
+    fail("❌ Invalid PostgreSQL password");
     ask_password(user);
     return;
   }
@@ -145,12 +145,12 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
     print_exception_of(e);
     return;
   }
-  print("❌ Error (superuser connection): " + message(e), palette::error, true);
+  fail("❌ Error (superuser connection): " + message(e));
   std::string answer;
   while (answer.empty()) answer = text(ask_password(user, " [q/x/quit/exit for exit]: "));
   for (const char* word : kExitAnswers) {
     if (answer == word) {
-      print("❌ exit/quit without password user '" + shown(user) + "' nedded !", palette::error, true);
+      fail("❌ exit/quit without password user '" + shown(user) + "' nedded !");
       break;
     }
   }
@@ -173,7 +173,7 @@ bridge::Coroutine offer_recreate(nb::object conn, const NewRole& role, const std
     print("✅ Database '" + name + "' recreated", palette::success, true);
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    print("❌ Error: " + message(e), palette::error, true);
+    fail("❌ Error: " + message(e));
   }
   co_return nb::none();
 }
@@ -205,7 +205,7 @@ bridge::Coroutine database_step(const NewRole& role) {
                                                   "password"_a = role.password,
                                                   "host"_a = role.host, "port"_a = role.port);
     if (conn.is_none()) {
-      print("❌ Error (Failed connect to database server)", palette::error, true);
+      fail("❌ Error (Failed connect to database server)");
       co_return nb::none();
     }
     held.hold(conn);
@@ -226,7 +226,7 @@ bridge::Coroutine database_step(const NewRole& role) {
   if (traceback_requested())
     print_traceback(*failure);
   else
-    print("❌ Error (new user connection): " + message(*failure), palette::error, true);
+    fail("❌ Error (new user connection): " + message(*failure));
   co_return nb::none();
 }
 
@@ -282,7 +282,7 @@ NewRole gather_inputs(nb::handle args) {
   write_back_if_empty(args, "database", role.database);
   log("debug", summary(role));
   if (!truthy(role.username) || !truthy(role.password) || !truthy(role.database)) {
-    print("❌ Missing required info (username, password, database)", palette::error, true);
+    fail("❌ Missing required info (username, password, database)");
     exit_status(1);
   }
   return role;

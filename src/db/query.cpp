@@ -56,14 +56,15 @@ bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
 
 bool admit(nb::handle args) {
   nb::object query = query_text(args);
-  if (!truthy(query)) {
-    print(kQueryRequired, palette::error, true);
+  // Blanks alone are no query either.
+  if (!truthy(query) || !truthy(query.attr("strip")())) {
+    fail(kQueryRequired);
     return false;
   }
   if (read_only(args)) {
     std::string upper = text(query.attr("upper")());
     if (core::find_dangerous_keyword(upper)) {
-      print(kDestructive, palette::error, true);
+      fail(kDestructive);
       return false;
     }
   }

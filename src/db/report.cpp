@@ -27,7 +27,7 @@ bool settle_database(nb::handle args, DatabaseName policy) {
     return true;
   }
   if (policy == DatabaseName::required) {
-    print(kDatabaseRequired, palette::error, true);
+    fail(kDatabaseRequired);
     settings::print_nothing_found_hint(args);
     return false;
   }
@@ -50,7 +50,7 @@ nb::object connection_call(nb::handle args, bool with_database) {
 
 // Errors of the statement phase end the command normally, with one line.
 void report_error(const Handler& handler, const std::string& msg) {
-  print(handler.error_prefix + msg, palette::error, true);
+  fail(handler.error_prefix + msg);
 }
 
 }  // namespace
