@@ -84,10 +84,12 @@ def test_any_other_answer_aborts_before_connecting(pg, admin, database, capsys, 
     assert admin.messages("notice") == []
 
 
-def test_closed_input_passes_to_the_caller(pg, admin, database, clean_env):
+def test_closed_input_aborts_with_nothing_dropped(pg, admin, database, clean_env, capsys):
     name = database()
-    with pytest.raises(EOFError):
+    with pytest.raises(SystemExit) as ended:
         drop_db(clean_env, drop_database_args(pg, name), "")
+    assert ended.value.code == 1
+    assert capsys.readouterr().out.endswith("❌ nothing typed; aborted\n")
     assert database_exists(pg, name)
     assert admin.messages("notice") == []
 
@@ -232,9 +234,9 @@ def test_user_other_answer_aborts(pg, admin, role, capsys, clean_env, answer):
     assert role_exists(pg, name)
 
 
-def test_user_closed_input_passes_to_the_caller(pg, admin, role, clean_env):
+def test_user_closed_input_aborts_with_nothing_dropped(pg, admin, role, clean_env):
     name = role()
-    with pytest.raises(EOFError):
+    with pytest.raises(SystemExit):
         drop_usr(clean_env, drop_user_args(pg, name), "")
     assert role_exists(pg, name)
 

@@ -137,9 +137,11 @@ def test_standard_input_closed_at_the_question(pg, admin, names, capsys, clean_e
     user, db = names("roles", "eof"), names("databases", "eofdb")
     create(clean_env, create_args(pg, user, "pw", db))
     capsys.readouterr()
-    create(clean_env, create_args(pg, user, "pw", db), answers="")
-    lines = output_lines(capsys)
-    assert lines[-1].endswith("❌ Error (new user connection): EOF when reading a line")
+    with pytest.raises(SystemExit) as ended:
+        create(clean_env, create_args(pg, user, "pw", db), answers="")
+    assert ended.value.code == 1
+    assert output_lines(capsys)[-1].endswith("❌ nothing typed; aborted")
+    assert database_owner(pg, db) == user
     assert pg.wait_until_no_connections() == 0
 
 

@@ -185,9 +185,15 @@ class TestPasswordPolicy:
             return answer
         monkeypatch.setattr("getpass.getpass", ask)
         args = t.setup_argument_parser().parse_args(["drop", "database"])
-        t.ensure_superuser_password(args, {})
+        if answer is EOFError:
+            # Nothing can be typed: the command ends there.
+            with pytest.raises(SystemExit) as ended:
+                t.ensure_superuser_password(args, {})
+            assert ended.value.code == 1
+        else:
+            t.ensure_superuser_password(args, {})
+            assert args.passwd == answer
         assert prompts == [f"[{os.getpid()}]Password for postgres: "]
-        assert args.passwd == ("" if answer is EOFError else answer)
 
 
 # Drives the routing and the policy from a process of its own, on a real terminal.

@@ -2,6 +2,16 @@
 
 namespace talvo::cli {
 
+namespace {
+
+[[noreturn]] void nothing_typed() {
+  fail("❌ nothing typed; aborted");
+  PyErr_SetObject(PyExc_SystemExit, nb::int_(1).ptr());
+  throw nb::python_error();
+}
+
+}  // namespace
+
 nb::object password_prompt() { return nb::module_::import_("getpass").attr("getpass"); }
 
 nb::object read_password(nb::handle ask, const std::string& prompt) {
@@ -9,8 +19,27 @@ nb::object read_password(nb::handle ask, const std::string& prompt) {
     return ask(prompt);
   } catch (nb::python_error& e) {
     if (!e.matches(PyExc_EOFError)) throw;
-    return nb::str("");
   }
+  nothing_typed();
+}
+
+nb::str ask_password(nb::handle user, std::string_view suffix) {
+  std::string prompt = "[" + process_id() + "]Password for " + text(user);
+  prompt += suffix;
+  return nb::str(read_password(password_prompt(), prompt));
+}
+
+nb::str read_line() {
+  nb::object sys = nb::module_::import_("sys");
+  nb::object out = sys.attr("stdout");
+  if (!out.is_none()) out.attr("flush")();
+  nb::object in = sys.attr("stdin");
+  if (in.is_none()) nothing_typed();
+  nb::str line = nb::str(in.attr("readline")());
+  if (nb::len(line) == 0) nothing_typed();
+  if (line.attr("endswith")("\n"))
+    return nb::str(line[nb::slice(nb::none(), nb::int_(-1), nb::none())]);
+  return line;
 }
 
 nb::object environment_password() {

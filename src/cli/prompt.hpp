@@ -1,8 +1,11 @@
-// The masked password prompt shared by the password policy and the
-// permission-elevation retry.
+// What the program asks at the keyboard: masked passwords and typed
+// confirmations. One rule for all of them: when nothing can be typed (the
+// input is closed), the command ends there with "nothing typed; aborted" and
+// status 1, having changed nothing more.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "pyutil.hpp"
 
@@ -11,9 +14,14 @@ namespace talvo::cli {
 // getpass.getpass, bound by the caller at the moment it starts.
 nb::object password_prompt();
 
-// The typed answer. End of input counts as an empty answer: there is no one
-// to type a password, which is what an empty answer says too.
+// The typed answer to the masked prompt `ask`.
 nb::object read_password(nb::handle ask, const std::string& prompt);
+
+// "[" + pid + "]Password for " + user + suffix, asked with the masked prompt.
+nb::str ask_password(nb::handle user, std::string_view suffix = ": ");
+
+// One line from standard input without its line end.
+nb::str read_line();
 
 // $PASSWORD, or None.
 nb::object environment_password();

@@ -53,25 +53,6 @@ nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle por
   return asyncpg.attr("connect")(**kwargs);
 }
 
-nb::str read_line() {
-  nb::object sys = nb::module_::import_("sys");
-  nb::object out = sys.attr("stdout");
-  if (!out.is_none()) out.attr("flush")();
-  nb::object in = sys.attr("stdin");
-  if (in.is_none()) raise(PyExc_RuntimeError, "lost sys.stdin");
-  nb::str line = nb::str(in.attr("readline")());
-  if (nb::len(line) == 0) raise(PyExc_EOFError, "EOF when reading a line");
-  if (line.attr("endswith")("\n")) return nb::str(line[nb::slice(nb::none(), nb::int_(-1), nb::none())]);
-  return line;
-}
-
-nb::str ask_password(nb::handle user, std::string_view suffix) {
-  nb::object getpass = nb::module_::import_("getpass").attr("getpass");
-  std::string prompt = "[" + std::to_string(getpid()) + "]Password for " + text(user);
-  prompt += suffix;
-  return nb::str(getpass(prompt));
-}
-
 bool traceback_requested() {
   nb::object environ = nb::module_::import_("os").attr("environ");
   std::string value = text(environ.attr("get")("TRACEBACK", "0").attr("lower")());

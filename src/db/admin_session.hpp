@@ -7,21 +7,18 @@
 #include <string_view>
 
 #include "bridge/coroutine.hpp"
+#include "cli/prompt.hpp"
 #include "core/quote.hpp"
 #include "db/report.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
 
+using cli::ask_password;
+using cli::read_line;
+
 // The driver's connect for the superuser on the maintenance database.
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);
-
-// One line from standard input without its line end, as input() reads it:
-// EOFError at the end of input.
-nb::str read_line();
-
-// "[" + pid + "]Password for " + user + suffix, asked with the masked prompt.
-nb::str ask_password(nb::handle user, std::string_view suffix = ": ");
 
 // TRACEBACK (default "0"), lower-cased, is "1", "true" or "yes".
 bool traceback_requested();
