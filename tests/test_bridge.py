@@ -14,7 +14,7 @@ import warnings
 
 import pytest
 
-from talvo.talvo import _bridge_test as bt
+import talvo_bridge_test as bt
 
 DEV_RUN = os.environ.get("TALVO_BRIDGE_DEV_RUN") == "1"
 
@@ -460,6 +460,15 @@ def test_a_cycle_through_the_awaited_iterator_is_collected():
     del c, y
     gc.collect()
     assert log == ["closed", "after try", "cleanup"]
+
+
+# ---------------------------------------------------------------- packaging
+
+def test_the_installed_package_carries_no_test_coroutines():
+    import talvo.talvo as t
+
+    assert not hasattr(t, "_bridge_test")
+    assert not [f for f in os.listdir(os.path.dirname(t.__file__)) if "bridge_test" in f]
 
 
 # ---------------------------------------------------------------- leaks

@@ -12,9 +12,6 @@ namespace nb = nanobind;
 
 namespace talvo::bridge {
 
-// Coroutines that exercise the bridge from Python, on a private submodule.
-void define_selftest(nb::module_& m);
-
 namespace {
 
 using Handle = Coroutine::handle_type;
@@ -646,7 +643,6 @@ void define_coroutine_type(nb::module_& m) {
   if (!type) throw nb::python_error();
   coro_type = reinterpret_cast<PyTypeObject*>(type);
   m.attr("Coroutine") = nb::steal(type);
-  define_selftest(m);
 }
 
 }  // namespace talvo::bridge

@@ -1,5 +1,7 @@
 // Small coroutines that drive the bridge from Python: results, errors,
-// cleanup on cancellation and close, and the protocol's corner cases.
+// cleanup on cancellation and close, and the protocol's corner cases. They
+// form an extension module of their own, built only for the tests, so the
+// installed package carries none of them.
 #include <nanobind/stl/string.h>
 
 #include <exception>
@@ -15,7 +17,7 @@ namespace talvo::bridge {
 
 namespace {
 
-nb::object selftest_module() { return nb::module_::import_("talvo.talvo._bridge_test"); }
+nb::object selftest_module() { return nb::module_::import_("talvo_bridge_test"); }
 
 Coroutine await_all(nb::list awaitables) {
   nb::list results;
@@ -121,8 +123,11 @@ Coroutine await_direct(nb::object awaitable) {
 
 }  // namespace
 
-void define_selftest(nb::module_& m) {
-  nb::module_ t = m.def_submodule("_bridge_test", "Coroutines that exercise the bridge.");
+}  // namespace talvo::bridge
+
+NB_MODULE(talvo_bridge_test, t) {
+  using namespace talvo::bridge;
+  define_coroutine_type(t);
   t.def("await_all", &await_all, "awaitables"_a);
   t.def("await_n", &await_n, "factory"_a, "n"_a);
   t.def("catching", &catching, "awaitable"_a);
@@ -133,5 +138,3 @@ void define_selftest(nb::module_& m) {
   t.def("nested", &nested, "depth"_a, "awaitable"_a);
   t.def("await_direct", &await_direct, "awaitable"_a);
 }
-
-}  // namespace talvo::bridge
