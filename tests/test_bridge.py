@@ -15,6 +15,7 @@ import warnings
 import pytest
 
 import talvo_bridge_test as bt
+from conftest import talvo_environment
 
 DEV_RUN = os.environ.get("TALVO_BRIDGE_DEV_RUN") == "1"
 
@@ -460,6 +461,39 @@ def test_a_cycle_through_the_awaited_iterator_is_collected():
     del c, y
     gc.collect()
     assert log == ["closed", "after try", "cleanup"]
+
+
+# ---------------------------------------------------------------- ownership
+
+# Deletes the named attributes of talvo.talvo, collects, then runs a command.
+AFTER_DELETING = """
+import gc, sys
+import talvo.talvo as t
+for name in sys.argv[1].split(","):
+    delattr(t, name)
+gc.collect()
+sys.argv = ["talvo", *sys.argv[2:]]
+t.main()
+"""
+
+
+@pytest.mark.parametrize("deleted", ["Coroutine", "Coroutine,_coroutine_type"])
+def test_deleting_the_type_attribute_crashes_nothing(pg, tmp_path, deleted):
+    # A subprocess, so that a crash fails this test rather than the run.
+    dev = ["-X", "dev"] if sys.flags.dev_mode else []
+    proc = subprocess.run(
+        [sys.executable, *dev, "-c", AFTER_DELETING, deleted, "-H", pg.host, "--port", str(pg.port),
+         "-U", pg.user, "-P", pg.password, "show", "dbs"],
+        cwd=tmp_path, env=talvo_environment(tmp_path), capture_output=True, text=True, timeout=120)
+    if deleted == "Coroutine":
+        # The module still owns the type: the command runs as ever.
+        assert proc.returncode == 0, proc.stderr
+        assert "PostgreSQL Databases" in proc.stdout
+    else:
+        assert proc.returncode == 1, proc.stderr
+        assert proc.stderr.splitlines()[-1] == (
+            "RuntimeError: talvo.talvo._coroutine_type was deleted or replaced: "
+            "no coroutine object can be made")
 
 
 # ---------------------------------------------------------------- packaging

@@ -119,8 +119,10 @@ class Coroutine {
   handle_type handle_;
 };
 
-// Registers the Python coroutine type on the module; must run before any
-// routine returning a Coroutine is called.
+// Makes the Python coroutine type and gives it to the module `m`, which owns
+// it from then on: it is published as m.Coroutine and kept as
+// m._coroutine_type, where coroutine objects are made from. Must run in the
+// module's initialisation, before any routine returning a Coroutine is called.
 void define_coroutine_type(nanobind::module_& m);
 
 }  // namespace talvo::bridge

@@ -1,6 +1,7 @@
-// The Python coroutine type that owns a C++ coroutine frame: its slots and
-// its attributes.
+// The Python coroutine type that owns a C++ coroutine frame: its slots, its
+// attributes, and the module that owns the type itself.
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "bridge/frame.hpp"
@@ -13,7 +14,23 @@ namespace detail {
 
 namespace {
 
-PyTypeObject* coro_type = nullptr;
+// Where the owning module keeps the type for the bridge, apart from the name
+// it is published under, so that deleting or replacing that name changes
+// nothing.
+constexpr const char* kTypeKey = "_coroutine_type";
+
+// The module this extension's type belongs to, and the type's dotted name
+// (which the type keeps pointing into). Plain text, set by the module's
+// initialisation; the type itself is found through the module every time.
+struct Owner {
+  std::string module;
+  std::string type_name;
+};
+
+Owner& owner() {
+  static Owner o;
+  return o;
+}
 
 PyObject* coro_await(PyObject* o) {
   if (!check_not_awaited(as_coro(o))) return nullptr;
@@ -148,7 +165,31 @@ PyType_Slot coro_slots[] = {
 
 }  // namespace
 
-bool is_coroutine_object(PyObject* o) { return Py_TYPE(o) == coro_type; }
+bool is_coroutine_object(PyObject* o) { return Py_TYPE(o)->tp_dealloc == coro_dealloc; }
+
+namespace {
+
+bool is_coroutine_type(PyObject* type) {
+  return PyType_Check(type) && reinterpret_cast<PyTypeObject*>(type)->tp_dealloc == coro_dealloc;
+}
+
+// The type, as the owning module keeps it. Looked up on every use rather
+// than remembered: a pointer kept here would outlive the module.
+nb::object owned_type() {
+  const Owner& o = owner();
+  if (o.module.empty()) throw std::logic_error("the coroutine type is not registered");
+  nb::module_ m = nb::module_::import_(o.module.c_str());
+  nb::object type = nb::borrow(PyDict_GetItemString(PyModule_GetDict(m.ptr()), kTypeKey));
+  if (!type.is_valid() || !is_coroutine_type(type.ptr())) {
+    PyErr_Format(PyExc_RuntimeError,
+                 "%s.%s was deleted or replaced: no coroutine object can be made",
+                 o.module.c_str(), kTypeKey);
+    throw nb::python_error();
+  }
+  return type;
+}
+
+}  // namespace
 
 }  // namespace detail
 
@@ -157,9 +198,9 @@ Coroutine::~Coroutine() {
 }
 
 nb::object Coroutine::to_python() && {
-  PyTypeObject* type = detail::coro_type;
-  if (!type) throw std::logic_error("the coroutine type is not registered");
-  PyObject* o = type->tp_alloc(type, 0);
+  nb::object type = detail::owned_type();
+  auto* t = reinterpret_cast<PyTypeObject*>(type.ptr());
+  PyObject* o = t->tp_alloc(t, 0);
   if (!o) throw nb::python_error();
   detail::CoroObject* self = detail::as_coro(o);
   nb::object result = nb::steal(o);
@@ -172,14 +213,23 @@ nb::object Coroutine::to_python() && {
 }
 
 void define_coroutine_type(nb::module_& m) {
-  static PyType_Spec spec = {"talvo.talvo.Coroutine", sizeof(detail::CoroObject), 0,
+  detail::Owner& o = detail::owner();
+  if (o.module.empty()) {
+    const char* name = PyModule_GetName(m.ptr());
+    if (!name) throw nb::python_error();
+    o.module = name;
+    o.type_name = o.module + ".Coroutine";
+  }
+  static PyType_Spec spec = {o.type_name.c_str(), sizeof(detail::CoroObject), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC |
                                  Py_TPFLAGS_DISALLOW_INSTANTIATION,
                              detail::coro_slots};
-  PyObject* type = PyType_FromSpec(&spec);
-  if (!type) throw nb::python_error();
-  detail::coro_type = reinterpret_cast<PyTypeObject*>(type);
-  m.attr("Coroutine") = nb::steal(type);
+  // The type refers to its module, and the module to the type: the pair lives
+  // as long as the module or any coroutine object.
+  nb::object type = nb::steal(PyType_FromModuleAndSpec(m.ptr(), &spec, nullptr));
+  if (!type.is_valid()) throw nb::python_error();
+  m.attr("Coroutine") = type;
+  m.attr(detail::kTypeKey) = type;
 }
 
 }  // namespace talvo::bridge
