@@ -11,6 +11,7 @@ import subprocess
 import sys
 import traceback
 import warnings
+import weakref
 
 import pytest
 
@@ -461,6 +462,40 @@ def test_a_cycle_through_the_awaited_iterator_is_collected():
     del c, y
     gc.collect()
     assert log == ["closed", "after try", "cleanup"]
+
+
+async def native_hold(value, awaitable):
+    await awaitable
+    return value
+
+
+async def native_hold_result(first, second):
+    kept = await first
+    await second
+    return kept
+
+
+class Box:
+    """Something a coroutine holds that refers back to the coroutine."""
+
+
+@pytest.mark.parametrize("held_in", ["parameter", "local"])
+@pytest.mark.parametrize("native", [False, True], ids=["bridge", "native"])
+def test_a_cycle_through_what_the_frame_holds_is_collected(held_in, native):
+    box = Box()
+    if held_in == "parameter":
+        c = (native_hold if native else bt.hold)(box, Yielder(1))
+        c.send(None)
+    else:
+        c = (native_hold_result if native else bt.hold_result)(Yielder(None, result=box),
+                                                               Yielder(1))
+        c.send(None)
+        assert c.send(None) == 1  # the first result is kept while the second waits
+    box.coroutine = c
+    gone = weakref.ref(box)
+    del box, c
+    gc.collect()
+    assert gone() is None
 
 
 # ---------------------------------------------------------------- ownership

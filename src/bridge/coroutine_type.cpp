@@ -69,14 +69,8 @@ int coro_traverse(PyObject* o, visitproc visit, void* arg) {
   Py_VISIT(Py_TYPE(o));
   Py_VISIT(self->name);
   Py_VISIT(self->qualname);
-  if (self->frame) {
-    Promise& p = promise_of(self);
-    Py_VISIT(p.inner_.ptr());
-    Py_VISIT(p.sent_.ptr());
-    Py_VISIT(p.result_.ptr());
-    if (p.error_) Py_VISIT(p.error_->value().ptr());
-  }
-  return 0;
+  if (!self->frame) return 0;
+  return promise_of(self).traverse(Visit(visit, arg));
 }
 
 int coro_clear(PyObject* o) {

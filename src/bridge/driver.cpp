@@ -57,7 +57,10 @@ PySendResult resume_loop(CoroObject* self, bool closing, PyObject** out) {
   Handle h = handle_of(self);
   Promise& p = h.promise();
   for (;;) {
-    h.resume();
+    {
+      RunningFrame running(p);
+      h.resume();
+    }
     if (h.done()) return finish(self, out);
     PyObject* yielded = nullptr;
     PySendResult status = PyIter_Send(p.inner_.ptr(), Py_None, &yielded);

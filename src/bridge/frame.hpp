@@ -25,6 +25,18 @@ inline CoroObject* as_coro(PyObject* o) { return reinterpret_cast<CoroObject*>(o
 inline Handle handle_of(CoroObject* self) { return Handle::from_address(self->frame); }
 inline Promise& promise_of(CoroObject* self) { return handle_of(self).promise(); }
 
+// While it lives, Traced values made on this thread join `frame`'s list.
+class RunningFrame {
+ public:
+  explicit RunningFrame(Promise& frame) noexcept;
+  RunningFrame(const RunningFrame&) = delete;
+  RunningFrame& operator=(const RunningFrame&) = delete;
+  ~RunningFrame();
+
+ private:
+  Promise* previous_;
+};
+
 // coroutine_type.cpp: whether `o` is a coroutine object of this extension.
 bool is_coroutine_object(PyObject* o);
 
