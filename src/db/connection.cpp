@@ -32,6 +32,10 @@ struct Target {
   nb::object host, port, user, password, database;
 };
 
+int trace(const Target& t, const bridge::Visit& visit) {
+  return visit(t.host, t.port, t.user, t.password, t.database);
+}
+
 nb::object getenv(const char* name) { return nb::module_::import_("os").attr("getenv")(name); }
 
 // A login shell sets USER to the login name, which names an account of this
@@ -185,15 +189,15 @@ bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object us
                                  nb::object auto_settings, nb::object settings_path,
                                  nb::object max_depth_up, nb::object max_depth_down) {
   require_text(host, "host");
-  nb::object port_number = checked_port(port);
+  bridge::Traced<> port_number = checked_port(port);
   require_text(user, "user");
   require_text(password, "password");
   require_text(database, "database");
   require_integer(max_depth_up, "max_depth_up");
   require_integer(max_depth_down, "max_depth_down");
 
-  nb::object asyncpg = nb::module_::import_("asyncpg");
-  Target t{host, port_number, user, password, database};
+  bridge::Traced<> asyncpg = nb::module_::import_("asyncpg");
+  bridge::Traced<Target> t = Target{host, port_number, user, password, database};
   {
     settings::DiscoveryScope scope;
     if (truthy(auto_settings)) {

@@ -9,21 +9,21 @@ namespace talvo::db {
 namespace {
 
 bridge::Coroutine drop_user(nb::object args) {
-  nb::object username = arg(args, "username");
+  bridge::Traced<> username = arg(args, "username");
   if (!truthy(username)) {
     print("❌ Username required. Use -u/--username", palette::error, true);
     co_return nb::none();
   }
   print("⚠️  WARNING: You are about to DROP user '" + text(username) + "'", palette::error, true);
   print("❓ Type the username to confirm: ", palette::warning, true, "");
-  nb::object confirmation = read_line().attr("strip")();
+  bridge::Traced<> confirmation = read_line().attr("strip")();
   if (!confirmation.equal(username)) {
     print("❌ Username mismatch. Aborted.", palette::error, true);
     co_return nb::none();
   }
 
   HeldConnection held;
-  std::optional<nb::python_error> failure;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     core::SqlName name = sql_name(username);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
