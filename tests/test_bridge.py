@@ -11,10 +11,12 @@ import subprocess
 import sys
 import traceback
 import warnings
+import weakref
 
 import pytest
 
-from talvo.talvo import _bridge_test as bt
+import talvo_bridge_test as bt
+from conftest import talvo_environment
 
 DEV_RUN = os.environ.get("TALVO_BRIDGE_DEV_RUN") == "1"
 
@@ -460,6 +462,82 @@ def test_a_cycle_through_the_awaited_iterator_is_collected():
     del c, y
     gc.collect()
     assert log == ["closed", "after try", "cleanup"]
+
+
+async def native_hold(value, awaitable):
+    await awaitable
+    return value
+
+
+async def native_hold_result(first, second):
+    kept = await first
+    await second
+    return kept
+
+
+class Box:
+    """Something a coroutine holds that refers back to the coroutine."""
+
+
+@pytest.mark.parametrize("held_in", ["parameter", "local"])
+@pytest.mark.parametrize("native", [False, True], ids=["bridge", "native"])
+def test_a_cycle_through_what_the_frame_holds_is_collected(held_in, native):
+    box = Box()
+    if held_in == "parameter":
+        c = (native_hold if native else bt.hold)(box, Yielder(1))
+        c.send(None)
+    else:
+        c = (native_hold_result if native else bt.hold_result)(Yielder(None, result=box),
+                                                               Yielder(1))
+        c.send(None)
+        assert c.send(None) == 1  # the first result is kept while the second waits
+    box.coroutine = c
+    gone = weakref.ref(box)
+    del box, c
+    gc.collect()
+    assert gone() is None
+
+
+# ---------------------------------------------------------------- ownership
+
+# Deletes the named attributes of talvo.talvo, collects, then runs a command.
+AFTER_DELETING = """
+import gc, sys
+import talvo.talvo as t
+for name in sys.argv[1].split(","):
+    delattr(t, name)
+gc.collect()
+sys.argv = ["talvo", *sys.argv[2:]]
+t.main()
+"""
+
+
+@pytest.mark.parametrize("deleted", ["Coroutine", "Coroutine,_coroutine_type"])
+def test_deleting_the_type_attribute_crashes_nothing(pg, tmp_path, deleted):
+    # A subprocess, so that a crash fails this test rather than the run.
+    dev = ["-X", "dev"] if sys.flags.dev_mode else []
+    proc = subprocess.run(
+        [sys.executable, *dev, "-c", AFTER_DELETING, deleted, "-H", pg.host, "--port", str(pg.port),
+         "-U", pg.user, "-P", pg.password, "show", "dbs"],
+        cwd=tmp_path, env=talvo_environment(tmp_path), capture_output=True, text=True, timeout=120)
+    if deleted == "Coroutine":
+        # The module still owns the type: the command runs as ever.
+        assert proc.returncode == 0, proc.stderr
+        assert "PostgreSQL Databases" in proc.stdout
+    else:
+        assert proc.returncode == 1, proc.stderr
+        assert proc.stdout.splitlines()[-1] == (
+            "❌ Error: talvo.talvo._coroutine_type was deleted or replaced: "
+            "no coroutine object can be made")
+
+
+# ---------------------------------------------------------------- packaging
+
+def test_the_installed_package_carries_no_test_coroutines():
+    import talvo.talvo as t
+
+    assert not hasattr(t, "_bridge_test")
+    assert not [f for f in os.listdir(os.path.dirname(t.__file__)) if "bridge_test" in f]
 
 
 # ---------------------------------------------------------------- leaks

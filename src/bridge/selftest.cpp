@@ -1,10 +1,13 @@
 // Small coroutines that drive the bridge from Python: results, errors,
-// cleanup on cancellation and close, and the protocol's corner cases.
+// cleanup on cancellation and close, the protocol's corner cases, and what
+// the cycle collector sees. They form an extension module of their own,
+// built only for the tests, so the installed package carries none of them.
 #include <nanobind/stl/string.h>
 
-#include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "bridge/coroutine.hpp"
 
@@ -15,10 +18,10 @@ namespace talvo::bridge {
 
 namespace {
 
-nb::object selftest_module() { return nb::module_::import_("talvo.talvo._bridge_test"); }
+nb::object selftest_module() { return nb::module_::import_("talvo_bridge_test"); }
 
 Coroutine await_all(nb::list awaitables) {
-  nb::list results;
+  Traced<nb::list> results;
   for (nb::handle a : awaitables) results.append(co_await nb::borrow(a));
   co_return results;
 }
@@ -44,15 +47,15 @@ Coroutine catching(nb::object awaitable) {
 
 // Appends to the log when the frame goes, however the body ended.
 struct LogOnExit {
-  nb::list log;
+  Traced<nb::list> log;
   ~LogOnExit() { log.append("cleanup"); }
 };
 
 Coroutine with_cleanup(nb::object awaitable, nb::list log, nb::object on_cancel) {
   LogOnExit guard{log};
-  std::exception_ptr failure;
+  Traced<std::optional<nb::python_error>> failure;
   bool cancelled = false;
-  nb::object result;
+  Traced<> result;
   try {
     result = co_await std::move(awaitable);
     log.append("done");
@@ -66,7 +69,7 @@ Coroutine with_cleanup(nb::object awaitable, nb::list log, nb::object on_cancel)
     } else {
       log.append("error");
     }
-    failure = std::current_exception();
+    failure.emplace(e);
   }
   // Awaiting is not allowed in a catch block; cleanup that awaits runs here.
   if (cancelled && !on_cancel.is_none()) {
@@ -74,7 +77,7 @@ Coroutine with_cleanup(nb::object awaitable, nb::list log, nb::object on_cancel)
     log.append("cancel cleanup done");
   }
   log.append("after try");
-  if (failure) std::rethrow_exception(failure);
+  if (failure) throw std::move(*failure);
   co_return result;
 }
 
@@ -119,10 +122,26 @@ Coroutine await_direct(nb::object awaitable) {
   co_return nb::make_tuple("direct", result);
 }
 
+// Keeps a parameter across a suspension.
+Coroutine hold(nb::object value, nb::object awaitable) {
+  co_await std::move(awaitable);
+  co_return value;
+}
+
+// Keeps the first result, in a local, across the second suspension.
+Coroutine hold_result(nb::object first, nb::object second) {
+  Traced<> kept = co_await std::move(first);
+  co_await std::move(second);
+  co_return kept;
+}
+
 }  // namespace
 
-void define_selftest(nb::module_& m) {
-  nb::module_ t = m.def_submodule("_bridge_test", "Coroutines that exercise the bridge.");
+}  // namespace talvo::bridge
+
+NB_MODULE(talvo_bridge_test, t) {
+  using namespace talvo::bridge;
+  define_coroutine_type(t);
   t.def("await_all", &await_all, "awaitables"_a);
   t.def("await_n", &await_n, "factory"_a, "n"_a);
   t.def("catching", &catching, "awaitable"_a);
@@ -132,6 +151,6 @@ void define_selftest(nb::module_& m) {
   t.def("await_twice_after_exit", &await_twice_after_exit, "first"_a, "second"_a);
   t.def("nested", &nested, "depth"_a, "awaitable"_a);
   t.def("await_direct", &await_direct, "awaitable"_a);
+  t.def("hold", &hold, "value"_a, "awaitable"_a);
+  t.def("hold_result", &hold_result, "first"_a, "second"_a);
 }
-
-}  // namespace talvo::bridge

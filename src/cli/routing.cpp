@@ -103,7 +103,7 @@ bool elevate(nb::handle args, nb::handle ask) {
 }
 
 bridge::Coroutine run_command(nb::object args, nb::object show_parser, nb::object drop_parser) {
-  nb::object ask = password_prompt();
+  bridge::Traced<> ask = password_prompt();
   bool tried_elevation = false;
   for (;;) {
     std::optional<nb::python_error> failure;

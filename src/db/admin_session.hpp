@@ -54,11 +54,11 @@ class HeldConnection {
 
   void hold(nb::object conn) { conn_ = std::move(conn); }
   bool held() const { return conn_.is_valid(); }
-  nb::object get() const { return conn_; }
+  const nb::object& get() const { return conn_; }
   nb::object release() { return std::move(conn_); }
 
  private:
-  nb::object conn_;
+  bridge::Traced<> conn_;
 };
 
 // Awaits conn.close() for a held connection; terminates it if closing fails.

@@ -13,7 +13,7 @@ namespace {
 bridge::Coroutine connect(nb::object database, nb::object user, nb::object password,
                           nb::object host, nb::object port) {
   // Loading the driver is not guarded: that failure is the caller's.
-  nb::object asyncpg = nb::module_::import_("asyncpg");
+  bridge::Traced<> asyncpg = nb::module_::import_("asyncpg");
   std::optional<nb::python_error> failure;
   try {
     nb::dict kwargs;

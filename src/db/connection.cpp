@@ -72,10 +72,11 @@ nb::object connect_call(nb::handle asyncpg, const settings::Target& t) {
   throw nb::python_error();
 }
 
-bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object user,
-                                 nb::object password, nb::object database,
-                                 nb::object auto_settings, nb::object settings_path,
-                                 nb::object max_depth_up, nb::object max_depth_down) {
+// Everything before the connect itself, kept out of the coroutine so that
+// none of it stays in the frame while the connect is awaited.
+nb::object start_connect(nb::object host, nb::object port, nb::object user, nb::object password,
+                         nb::object database, nb::object auto_settings, nb::object settings_path,
+                         nb::object max_depth_up, nb::object max_depth_down) {
   require_text(host, "host");
   nb::object port_number = checked_port(port);
   require_text(user, "user");
@@ -93,11 +94,19 @@ bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object us
                                  max_depth_down);
   }
   announce(t);
+  return connect_call(asyncpg, t);
+}
 
+bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object user,
+                                 nb::object password, nb::object database,
+                                 nb::object auto_settings, nb::object settings_path,
+                                 nb::object max_depth_up, nb::object max_depth_down) {
+  nb::object connecting = start_connect(host, port, user, password, database, auto_settings,
+                                        settings_path, max_depth_up, max_depth_down);
   nb::object conn;
   bool failed = false;
   try {
-    conn = co_await connect_call(asyncpg, t);
+    conn = co_await std::move(connecting);
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     fail("❌ Connection failed: " + message(e));

@@ -35,18 +35,18 @@ bool settle_database_name(nb::handle args) {
 
 bridge::Coroutine drop_database(nb::object args) {
   if (!settle_database_name(args)) co_return nb::none();
-  nb::object database = arg(args, "database");
+  bridge::Traced<> database = arg(args, "database");
   if (!name_fits(database, "Database")) co_return nb::none();
   print("⚠️ WARNING: You are about to DROP database '" + shown(database) + "'", "#FFE713", true);
   print("❓ Type the database name to confirm: ", "#19CDFF", true, "");
-  nb::object confirmation = read_line().attr("strip")();
+  bridge::Traced<> confirmation = read_line().attr("strip")();
   if (!confirmation.equal(database)) {
     fail("❌ Database name mismatch. Aborted.", "#FF0008");
     co_return nb::none();
   }
 
   HeldConnection held;
-  std::optional<nb::python_error> failure;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     log("notice", "database : postgres");
     log("notice", "user     : " + text(arg(args, "user")));

@@ -9,7 +9,7 @@ namespace talvo::db {
 namespace {
 
 bridge::Coroutine drop_user(nb::object args) {
-  nb::object username = arg(args, "username");
+  bridge::Traced<> username = arg(args, "username");
   if (!truthy(username)) {
     fail("❌ Username required. Use -u/--username");
     co_return nb::none();
@@ -17,14 +17,14 @@ bridge::Coroutine drop_user(nb::object args) {
   if (!name_fits(username, "User")) co_return nb::none();
   print("⚠️  WARNING: You are about to DROP user '" + shown(username) + "'", palette::error, true);
   print("❓ Type the username to confirm: ", palette::warning, true, "");
-  nb::object confirmation = read_line().attr("strip")();
+  bridge::Traced<> confirmation = read_line().attr("strip")();
   if (!confirmation.equal(username)) {
     fail("❌ Username mismatch. Aborted.");
     co_return nb::none();
   }
 
   HeldConnection held;
-  std::optional<nb::python_error> failure;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     const std::string name = sql_name(username);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));

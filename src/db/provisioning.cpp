@@ -25,6 +25,10 @@ struct NewRole {
   nb::object port;
 };
 
+int trace(const NewRole& r, const bridge::Visit& visit) {
+  return visit(r.username, r.password, r.database, r.host, r.port);
+}
+
 std::string summary(const NewRole& r) {
   return "username: " + text(r.username) + ", password: " + (truthy(r.password) ? "*****" : "") +
          ", database: " + text(r.database) + ", HOST: " + text(r.host) +
@@ -100,12 +104,12 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
   log("info", "HOST: " + text(role.host));
   log("info", "PORT: " + text(role.port));
 
-  nb::object asyncpg = nb::module_::import_("asyncpg");
+  bridge::Traced<> asyncpg = nb::module_::import_("asyncpg");
   HeldConnection held;
-  std::optional<nb::python_error> failure;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     held.hold(co_await connect_as_superuser(args, role.host, role.port));
-    nb::object conn = held.get();
+    bridge::Traced<> conn = held.get();
     const std::string name = sql_name(role.username);
     std::string encryption =
         text(co_await conn.attr("fetchval")("SELECT current_setting('password_encryption')"));
@@ -198,18 +202,18 @@ bridge::Coroutine database_step(const NewRole& role) {
   log("warning", "PORT = " + text(role.port));
 
   HeldConnection held;
-  std::optional<nb::python_error> failure;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
-    nb::object conn = co_await routine("connect")("database"_a = "template1",
-                                                  "user"_a = role.username,
-                                                  "password"_a = role.password,
-                                                  "host"_a = role.host, "port"_a = role.port);
+    bridge::Traced<> conn = co_await routine("connect")("database"_a = "template1",
+                                                        "user"_a = role.username,
+                                                        "password"_a = role.password,
+                                                        "host"_a = role.host, "port"_a = role.port);
     if (conn.is_none()) {
       fail("❌ Error (Failed connect to database server)");
       co_return nb::none();
     }
     held.hold(conn);
-    nb::object exists = co_await conn.attr("fetchval")(kDatabaseExistsSql, role.database);
+    bridge::Traced<> exists = co_await conn.attr("fetchval")(kDatabaseExistsSql, role.database);
     const std::string db = sql_name(role.database);
     if (truthy(exists))
       co_await offer_recreate(conn, role, db);
@@ -289,7 +293,7 @@ NewRole gather_inputs(nb::handle args) {
 }
 
 bridge::Coroutine create_user_db(nb::object args) {
-  const NewRole role = gather_inputs(args);
+  const bridge::Traced<NewRole> role = gather_inputs(args);
   if (!name_fits(role.username, "User") || !name_fits(role.database, "Database"))
     co_return nb::none();
   print_inputs(role);

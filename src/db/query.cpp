@@ -98,16 +98,16 @@ bridge::Coroutine begin_reading(nb::object conn) {
 }
 
 bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
-  nb::object rows;
-  std::exception_ptr failure;
+  bridge::Traced<> rows;
+  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     co_await begin_reading(conn);
-    nb::object statement = co_await conn.attr("prepare")(std::move(query));
+    bridge::Traced<> statement = co_await conn.attr("prepare")(std::move(query));
     rows = co_await statement.attr("fetch")();
   } catch (nb::python_error& e) {
     // Closing: the caller terminates the connection, nothing may be awaited.
     if (e.matches(PyExc_GeneratorExit)) throw;
-    failure = std::current_exception();
+    failure.emplace(std::move(e));
   }
   try {
     co_await conn.attr("execute")(kRollback);
@@ -115,7 +115,7 @@ bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
     // The statement's own error is the one to report.
     if (!failure || e.matches(PyExc_GeneratorExit)) throw;
   }
-  if (failure) std::rethrow_exception(failure);
+  if (failure) throw std::move(*failure);
   co_return rows;
 }
 

@@ -129,11 +129,11 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
   bool with_database =
       handler.connects_to_database ? handler.connects_to_database(args) : true;
 
-  nb::object conn = co_await connection_call(args, with_database);
+  bridge::Traced<> conn = co_await connection_call(args, with_database);
   // get_connection has already said why there is no connection.
   if (conn.is_none()) co_return nb::none();
 
-  std::exception_ptr passing;  // cancellation, Ctrl-C: close, then let it go on
+  bridge::Traced<std::optional<nb::python_error>> passing;  // cancellation, Ctrl-C: close, then let it go on
   try {
     nb::object result = co_await handler.start(conn, args);
     handler.show(result, args);
@@ -145,7 +145,7 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
       conn.attr("terminate")();
       throw;
     } else {
-      passing = std::current_exception();
+      passing.emplace(std::move(e));
     }
   } catch (std::exception& e) {
     report_error(handler, e.what());
@@ -168,7 +168,7 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
     }
   }
   if (!closed) conn.attr("terminate")();
-  std::rethrow_exception(passing);
+  throw std::move(*passing);
 }
 
 }  // namespace talvo::db
