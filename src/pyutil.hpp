@@ -74,6 +74,43 @@ inline void print(std::string_view msg, const char* color = "#FFFFFF", bool bold
                         "end"_a = end);
 }
 
+// Ends the process with `status`, the Python way: SystemExit, so every
+// cleanup on the way out still runs.
+[[noreturn]] inline void exit_process(int status) {
+  PyErr_SetObject(PyExc_SystemExit, nb::int_(status).ptr());
+  throw nb::python_error();
+}
+
+// An environment switch: its value, lower-cased, is "1", "true" or "yes".
+inline bool env_flag(const char* name) {
+  nb::object value = nb::module_::import_("os").attr("environ").attr("get")(name, "");
+  std::string v = text(nb::str(value).attr("lower")());
+  return v == "1" || v == "true" || v == "yes";
+}
+
+// While alive, `e` is the exception being handled (sys.exc_info()), with
+// its traceback, so printers that look for it (traceback.format_exc,
+// logger.exception, rich's print_exception) find it as they would inside a
+// Python except block. A C++ catch block is no Python exception handler.
+class HandledException {
+ public:
+  explicit HandledException(const nb::python_error& e) : previous_(PyErr_GetHandledException()) {
+    nb::object value = nb::borrow(e.value());
+    nb::object trace = nb::borrow(e.traceback());
+    if (trace.is_valid() && !trace.is_none()) PyException_SetTraceback(value.ptr(), trace.ptr());
+    PyErr_SetHandledException(value.ptr());
+  }
+  HandledException(const HandledException&) = delete;
+  HandledException& operator=(const HandledException&) = delete;
+  ~HandledException() {
+    PyErr_SetHandledException(previous_);
+    Py_XDECREF(previous_);
+  }
+
+ private:
+  PyObject* previous_;
+};
+
 // An error line: printed like any message, and the command then ends with
 // status 1 (main reads the outcome when the command is over).
 void fail(std::string_view msg, const char* color = palette::error, bool bold = true);

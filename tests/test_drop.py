@@ -60,7 +60,7 @@ def test_confirmed_with_blanks_terminates_other_clients_and_drops(pg, admin, dat
     ]
     assert not database_exists(pg, name)
     assert admin.messages("notice") == [
-        "database : postgres", "user     : postgres", "password : " + pg.password,
+        "database : postgres", "user     : postgres", "password : " + "*" * len(pg.password),
         "host     : " + pg.host, "port     : " + str(pg.port)]
     assert pg.wait_until_no_connections() == 0
 

@@ -36,10 +36,6 @@ void print_version_line() {
   nb::module_::import_("rich.console").attr("Console")().attr("print")(line, "highlight"_a = false);
 }
 
-[[noreturn]] void exit_with(int status) {
-  nb::module_::import_("sys").attr("exit")(status);
-  throw nb::python_error();  // not reached: sys.exit raises SystemExit
-}
 
 // Discovered settings win over the command line for these three.
 void copy_settings(nb::handle args, nb::handle db_config) {
@@ -159,24 +155,20 @@ class TerminationHandler {
 constexpr int kInterruptedStatus = 130;  // 128 + SIGINT, as shells report it
 constexpr int kTerminatedStatus = 143;   // 128 + SIGTERM
 
-bool env_flag(const char* name) {
-  std::string v = text(nb::module_::import_("os").attr("environ").attr("get")(name, "").attr("lower")());
-  return v == "1" || v == "true" || v == "yes";
-}
 
 // What reached main instead of a normal end: one line and a status, never
 // a traceback unless one was asked for.
 [[noreturn]] void end_on(nb::python_error& e) {
   if (e.matches(PyExc_KeyboardInterrupt)) {
     print(terminated ? "❌ Terminated" : "❌ Interrupted", palette::error, true);
-    exit_with(terminated ? kTerminatedStatus : kInterruptedStatus);
+    exit_process(terminated ? kTerminatedStatus : kInterruptedStatus);
   }
   if (!is_ordinary(e)) throw e;
   if (env_flag("TRACEBACK")) output::print_exception(e);
   std::string reason = message(e);
   if (reason.empty()) reason = text(e.type().attr("__name__"));
   print("❌ Error: " + reason, palette::error, true);
-  exit_with(1);
+  exit_process(1);
 }
 
 void run_command_line() {
@@ -184,13 +176,13 @@ void run_command_line() {
   nb::object argv = nb::module_::import_("sys").attr("argv");
   if (version_requested(argv)) {
     print_version_line();
-    exit_with(0);
+    exit_process(0);
   }
 
   nb::object parser = routine("setup_argument_parser")();
   if (nb::len(argv) == 1) {
     parser.attr("print_help")();
-    exit_with(1);
+    exit_process(1);
   }
   nb::list words;
   bool program_name = true;
@@ -227,7 +219,7 @@ void main_entry() {
     if (e.matches(PyExc_SystemExit)) throw;
     end_on(e);
   }
-  if (command_failed()) exit_with(1);
+  if (command_failed()) exit_process(1);
 }
 
 }  // namespace

@@ -6,8 +6,7 @@ namespace {
 
 [[noreturn]] void nothing_typed() {
   fail("❌ nothing typed; aborted");
-  PyErr_SetObject(PyExc_SystemExit, nb::int_(1).ptr());
-  throw nb::python_error();
+  exit_process(1);
 }
 
 }  // namespace

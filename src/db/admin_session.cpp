@@ -1,12 +1,10 @@
 #include "db/admin_session.hpp"
 
-#include <unistd.h>
-
 #include <string>
 
 #include "core/terminal.hpp"
 #include "output/palette.hpp"
-#include "settings/environment.hpp"
+#include "db/connect.hpp"
 
 namespace talvo::db {
 
@@ -17,51 +15,17 @@ namespace {
   throw nb::python_error();
 }
 
-// Sets the exception that sys.exc_info() reports for as long as it lives, so
-// printers that look for "the exception being handled" find it.
-class HandledException {
- public:
-  explicit HandledException(const nb::python_error& e) : previous_(PyErr_GetHandledException()) {
-    nb::object value = nb::borrow(e.value());
-    nb::object trace = nb::borrow(e.traceback());
-    if (trace.is_valid() && !trace.is_none()) PyException_SetTraceback(value.ptr(), trace.ptr());
-    PyErr_SetHandledException(value.ptr());
-  }
-  HandledException(const HandledException&) = delete;
-  HandledException& operator=(const HandledException&) = delete;
-  ~HandledException() {
-    PyErr_SetHandledException(previous_);
-    Py_XDECREF(previous_);
-  }
-
- private:
-  PyObject* previous_;
-};
-
 }  // namespace
 
 
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
-  nb::object asyncpg = nb::module_::import_("asyncpg");
   nb::dict kwargs;
   kwargs["database"] = "postgres";
   kwargs["user"] = arg(args, "user");
   kwargs["host"] = host;
   kwargs["port"] = port;
   kwargs["password"] = arg(args, "passwd");
-  settings::add_tls_arguments(kwargs);
-  return asyncpg.attr("connect")(**kwargs);
-}
-
-bool traceback_requested() {
-  nb::object environ = nb::module_::import_("os").attr("environ");
-  std::string value = text(environ.attr("get")("TRACEBACK", "0").attr("lower")());
-  return value == "1" || value == "true" || value == "yes";
-}
-
-void print_exception_of(const nb::python_error& e) {
-  HandledException handled(e);
-  routine("print_exception")();
+  return open_connection(kwargs).to_python();
 }
 
 void print_traceback(const nb::python_error& e) {

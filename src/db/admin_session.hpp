@@ -20,11 +20,6 @@ using cli::read_line;
 // The driver's connect for the superuser on the maintenance database.
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);
 
-// TRACEBACK (default "0"), lower-cased, is "1", "true" or "yes".
-bool traceback_requested();
-
-// The module's print_exception(), with `e` as the exception being handled.
-void print_exception_of(const nb::python_error& e);
 // tprint(e) when the module has an exception printer, else the standard
 // traceback text with a plain print.
 void print_traceback(const nb::python_error& e);

@@ -2,9 +2,9 @@
 // failure instead of raising it.
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
+#include "db/connect.hpp"
 #include "db/db.hpp"
 #include "output/palette.hpp"
-#include "settings/environment.hpp"
 
 namespace talvo::db {
 
@@ -13,7 +13,7 @@ namespace {
 bridge::Coroutine connect(nb::object database, nb::object user, nb::object password,
                           nb::object host, nb::object port) {
   // Loading the driver is not guarded: that failure is the caller's.
-  bridge::Traced<> asyncpg = nb::module_::import_("asyncpg");
+  nb::module_::import_("asyncpg");
   std::optional<nb::python_error> failure;
   try {
     nb::dict kwargs;
@@ -22,14 +22,13 @@ bridge::Coroutine connect(nb::object database, nb::object user, nb::object passw
     kwargs["password"] = password;
     kwargs["host"] = host;
     kwargs["port"] = port;
-    settings::add_tls_arguments(kwargs);
-    nb::object conn = co_await asyncpg.attr("connect")(**kwargs);
+    nb::object conn = co_await open_connection(kwargs);
     co_return conn;
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
   }
-  if (traceback_requested())
+  if (env_flag("TRACEBACK"))
     print_traceback(*failure);
   else
     fail("❌ Error (new user connection): " + message(*failure));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/readout.hpp"
+#include "db/connect.hpp"
 #include "db/db.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
@@ -14,8 +15,6 @@
 
 namespace talvo::db {
 namespace {
-
-constexpr int kConnectTimeoutSeconds = 10;
 
 void require_text(nb::handle value, const char* name) {
   if (value.is_none() || nb::isinstance<nb::str>(value)) return;
@@ -54,23 +53,16 @@ void announce(const settings::Target& t) {
         palette::info);
 }
 
-nb::object connect_call(nb::handle asyncpg, const settings::Target& t) {
+nb::object connect_call(const settings::Target& t) {
   nb::dict kwargs;
   kwargs["database"] = t.database;
   kwargs["user"] = t.user;
   kwargs["password"] = t.password;
   kwargs["host"] = t.host;
   kwargs["port"] = t.port;
-  kwargs["timeout"] = kConnectTimeoutSeconds;
-  settings::add_tls_arguments(kwargs);
-  return asyncpg.attr("connect")(**kwargs);
+  return open_connection(kwargs).to_python();
 }
 
-[[noreturn]] void exit_with_status_one() {
-  nb::object status = nb::int_(1);
-  PyErr_SetObject(PyExc_SystemExit, status.ptr());
-  throw nb::python_error();
-}
 
 // Everything before the connect itself, kept out of the coroutine so that
 // none of it stays in the frame while the connect is awaited.
@@ -85,7 +77,8 @@ nb::object start_connect(nb::object host, nb::object port, nb::object user, nb::
   require_integer(max_depth_up, "max_depth_up");
   require_integer(max_depth_down, "max_depth_down");
 
-  nb::object asyncpg = nb::module_::import_("asyncpg");
+  // Loaded before anything is announced: a missing driver is the caller's.
+  nb::module_::import_("asyncpg");
   settings::Target t;
   {
     settings::DiscoveryScope scope;
@@ -94,7 +87,7 @@ nb::object start_connect(nb::object host, nb::object port, nb::object user, nb::
                                  max_depth_down);
   }
   announce(t);
-  return connect_call(asyncpg, t);
+  return connect_call(t);
 }
 
 bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object user,
@@ -112,7 +105,7 @@ bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object us
     fail("❌ Connection failed: " + message(e));
     failed = true;
   }
-  if (failed) exit_with_status_one();
+  if (failed) exit_process(1);
   co_return conn;
 }
 

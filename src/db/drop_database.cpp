@@ -3,8 +3,8 @@
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
+#include "output/output.hpp"
 #include "output/palette.hpp"
-#include "settings/project.hpp"
 
 namespace talvo::db {
 
@@ -14,27 +14,8 @@ constexpr const char* kTerminateOthersSql =
     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
     "WHERE datname = $1 AND pid <> pg_backend_pid()";
 
-// The name from -d, or else from the discovered settings.
-bool settle_database_name(nb::handle args) {
-  if (truthy(arg(args, "database"))) return true;
-  nb::object settings = routine("parse_django_settings")(
-      arg(args, "CONFIG_FILE"), "max_depth_up"_a = arg(args, "up_level"),
-      "max_depth_down"_a = arg(args, "down_level"));
-  if (truthy(settings)) {
-    nb::object name = settings.attr("get")("database");
-    if (truthy(name)) {
-      nb::setattr(args, "database", name);
-      print("📄 Using database: " + shown(name), palette::info);
-      return true;
-    }
-  }
-  fail("❌ Database name required. Use -d/--database");
-  settings::print_nothing_found_hint(args);
-  return false;
-}
-
 bridge::Coroutine drop_database(nb::object args) {
-  if (!settle_database_name(args)) co_return nb::none();
+  if (!settle_database(args, DatabaseName::required)) co_return nb::none();
   bridge::Traced<> database = arg(args, "database");
   if (!name_fits(database, "Database")) co_return nb::none();
   print("⚠️ WARNING: You are about to DROP database '" + shown(database) + "'", "#FFE713", true);
@@ -48,9 +29,10 @@ bridge::Coroutine drop_database(nb::object args) {
   HeldConnection held;
   bridge::Traced<std::optional<nb::python_error>> failure;
   try {
+    // The blanks line the colons up, as these lines have always looked.
     log("notice", "database : postgres");
     log("notice", "user     : " + text(arg(args, "user")));
-    log("notice", "password : " + text(arg(args, "passwd")));
+    log("notice", "password : " + output::masked_text(arg(args, "passwd")));
     log("notice", "host     : " + text(arg(args, "hostname")));
     log("notice", "port     : " + text(arg(args, "port")));
     const std::string name = sql_name(database);
@@ -63,7 +45,7 @@ bridge::Coroutine drop_database(nb::object args) {
     if (!is_ordinary(e)) throw;
     failure.emplace(e);
     fail("❌ Error dropping database [0]: " + message(e));
-    if (traceback_requested()) print_exception_of(e);
+    if (env_flag("TRACEBACK")) output::print_exception(e);
   }
   if (failure) co_await close_connection(held);
   co_return nb::none();

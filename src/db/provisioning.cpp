@@ -6,6 +6,7 @@
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
 #include "db/role_password.hpp"
+#include "output/output.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::db {
@@ -83,9 +84,14 @@ void write_back_if_empty(nb::handle args, const char* name, nb::handle value) {
   if (!truthy(arg(args, name))) nb::setattr(args, name, value);
 }
 
-[[noreturn]] void exit_status(int status) {
-  PyErr_SetObject(PyExc_SystemExit, nb::int_(status).ptr());
-  throw nb::python_error();
+
+// The positional words for the log: the second is the new role's password.
+nb::object masked_words(nb::handle words) {
+  if (!nb::isinstance<nb::list>(words) || nb::len(words) < 2) return nb::borrow(words);
+  nb::list copy(words);
+  std::string stars = output::masked_text(copy[1]);
+  copy[1] = nb::str(stars.data(), stars.size());
+  return copy;
 }
 
 void print_inputs(const NewRole& r) {
@@ -100,7 +106,7 @@ void print_inputs(const NewRole& r) {
 // out in the stored form the server asks for, never in clear.
 bridge::Coroutine start(nb::object args, const NewRole& role) {
   log("info", "args.user: " + text(arg(args, "user")));
-  log("info", "args.password: " + text(arg(args, "password")));
+  log("info", "args.password: " + output::masked_text(arg(args, "password")));
   log("info", "HOST: " + text(role.host));
   log("info", "PORT: " + text(role.port));
 
@@ -145,8 +151,8 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
     ask_password(user);
     return;
   }
-  if (traceback_requested()) {
-    print_exception_of(e);
+  if (env_flag("TRACEBACK")) {
+    output::print_exception(e);
     return;
   }
   fail("❌ Error (superuser connection): " + message(e));
@@ -197,7 +203,7 @@ bridge::Coroutine create_database(nb::object conn, const NewRole& role, const st
 // what it creates.
 bridge::Coroutine database_step(const NewRole& role) {
   log("warning", "username = " + text(role.username));
-  log("warning", "password = " + text(role.password));
+  log("warning", "password = " + output::masked_text(role.password));
   log("warning", "HOST = " + text(role.host));
   log("warning", "PORT = " + text(role.port));
 
@@ -227,7 +233,7 @@ bridge::Coroutine database_step(const NewRole& role) {
   }
   if (!failure) co_return nb::none();
   co_await close_connection(held);
-  if (traceback_requested())
+  if (env_flag("TRACEBACK"))
     print_traceback(*failure);
   else
     fail("❌ Error (new user connection): " + message(*failure));
@@ -241,7 +247,7 @@ NewRole gather_inputs(nb::handle args) {
   nb::object config = ini_config();
   nb::object words = arg(args, "CONFIG");
   const size_t count = truthy(words) ? nb::len(words) : 0;
-  log("notice", "args.CONFIG: " + text(words));
+  log("notice", "args.CONFIG: " + text(masked_words(words)));
   log("notice", "LEN args.CONFIG: " + std::to_string(count));
   log("notice", "args.up_level: " + text(arg(args, "up_level")));
   log("notice", "args.down_level: " + text(arg(args, "down_level")));
@@ -252,7 +258,7 @@ NewRole gather_inputs(nb::handle args) {
   nb::object db_config = parse_settings(args, arg(args, "CONFIG_FILE"));
   nb::object ini_host = config.attr("get_config")("server", "host");
   nb::object ini_port = config.attr("get_config")("server", "port");
-  log("debug", "db_config: " + text(db_config));
+  log("debug", "db_config: " + text(output::masked(db_config)));
   log("debug", "config.get_config('server', 'host'): " + text(ini_host));
 
   NewRole role;
@@ -287,7 +293,7 @@ NewRole gather_inputs(nb::handle args) {
   log("debug", summary(role));
   if (!truthy(role.username) || !truthy(role.password) || !truthy(role.database)) {
     fail("❌ Missing required info (username, password, database)");
-    exit_status(1);
+    exit_process(1);
   }
   return role;
 }

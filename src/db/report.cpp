@@ -23,7 +23,7 @@ bool settle_database(nb::handle args, DatabaseName policy) {
   nb::object name = truthy(config) ? config.attr("get")("database") : nb::none();
   if (truthy(name)) {
     nb::setattr(args, "database", name);
-    print(kUsingDatabase + text(name), palette::info);
+    print(kUsingDatabase + core::visible_text(text(name)), palette::info);
     return true;
   }
   if (policy == DatabaseName::required) {

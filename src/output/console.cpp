@@ -57,17 +57,8 @@ void print_handled_exception() { new_console().attr("print_exception")(); }
 }  // namespace
 
 void print_exception(const nb::python_error& e) {
-  PyObject* previous = PyErr_GetHandledException();
-  PyErr_SetHandledException(e.value().ptr());
-  try {
-    routine("print_exception")();
-  } catch (...) {
-    PyErr_SetHandledException(previous);
-    Py_XDECREF(previous);
-    throw;
-  }
-  PyErr_SetHandledException(previous);
-  Py_XDECREF(previous);
+  HandledException handled(e);
+  routine("print_exception")();
 }
 
 void define_console(nb::module_& m) {

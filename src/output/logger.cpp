@@ -46,11 +46,6 @@ def plain_logger_class(base, notice, alert, emergency):
     return type("Plain" + base.__name__, (base,), body)
 )PY";
 
-bool env_flag_on(nb::handle environ, const char* name) {
-  nb::object value = environ.attr("get")(name, "");
-  std::string v = text(nb::str(value).attr("lower")());
-  return v == "1" || v == "true" || v == "yes";
-}
 
 nb::object plain_logger(nb::handle logging, nb::handle name, nb::handle level) {
   for (const auto& extra : kExtraLevels) {
@@ -126,11 +121,10 @@ void define_logger_factory(nb::module_& m) {
           type_error("level must be an int or None");
 
         nb::module_ logging = nb::module_::import_("logging");
-        nb::object environ = nb::module_::import_("os").attr("environ");
         if (level.is_none())
-          level = logging.attr(env_flag_on(environ, "DEBUG") ? "DEBUG" : "INFO");
+          level = logging.attr(env_flag("DEBUG") ? "DEBUG" : "INFO");
 
-        if (force_plain || env_flag_on(environ, "FORCE_PLAIN_LOG") || !prefer_rich)
+        if (force_plain || env_flag("FORCE_PLAIN_LOG") || !prefer_rich)
           return plain_logger(logging, name, level);
         nb::object log = colour_logger(module, name, level);
         return log.is_valid() ? log : plain_logger(logging, name, level);

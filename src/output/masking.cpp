@@ -41,4 +41,8 @@ nb::object masked_at(nb::handle value, int depth) {
 
 nb::object masked(nb::handle value) { return masked_at(value, 0); }
 
+std::string masked_text(nb::handle value) {
+  return value.is_none() ? std::string("None") : core::mask_password(text(value));
+}
+
 }  // namespace talvo::output

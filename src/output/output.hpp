@@ -1,6 +1,8 @@
 // Console output and logging.
 #pragma once
 
+#include <string>
+
 #include "pyutil.hpp"
 
 namespace talvo::output {
@@ -17,5 +19,8 @@ void print_exception(const nb::python_error& e);
 // tokens) and the passwords inside URLs replaced by one "*" per character,
 // at any depth of dictionaries and lists. Everything else is unchanged.
 nb::object masked(nb::handle value);
+
+// A password for a log line: one "*" per character; None stays "None".
+std::string masked_text(nb::handle value);
 
 }  // namespace talvo::output

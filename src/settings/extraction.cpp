@@ -44,31 +44,6 @@ bool contains(nb::handle container, const char* key) {
   return r == 1;
 }
 
-bool env_flag(const char* name) {
-  nb::object value = nb::module_::import_("os").attr("environ").attr("get")(name, "0");
-  nb::object lowered = value.attr("lower")();
-  return one_of(lowered, std::array{"1", "true", "yes"});
-}
-
-// While alive, the error is the one "being handled" (sys.exc_info()), so
-// traceback.format_exc() and logger.exception() see it as they would inside
-// a Python except block.
-class Handling {
- public:
-  explicit Handling(const nb::python_error& e) : previous_(PyErr_GetHandledException()) {
-    PyErr_SetHandledException(e.value().ptr());
-  }
-  ~Handling() {
-    PyErr_SetHandledException(previous_);
-    Py_XDECREF(previous_);
-  }
-  Handling(const Handling&) = delete;
-  Handling& operator=(const Handling&) = delete;
-
- private:
-  PyObject* previous_;
-};
-
 nb::object cache() { return self().attr("_settings_cache"); }
 
 nb::object store_in_cache(nb::dict settings, const std::string& path) {
@@ -176,7 +151,7 @@ nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
     }
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    Handling handling(e);
+    HandledException handling(e);
     logger().attr("exception")(e.value());
   }
   return nb::none();
@@ -215,7 +190,7 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
 }
 
 void report_error(const nb::python_error& e) {
-  Handling handling(e);
+  HandledException handling(e);
   log("error", "⚠️ Debug - Error reading settings: " + message(e));
   if (env_flag("TRACEBACK")) {
     nb::object trace = nb::module_::import_("traceback").attr("format_exc")();

@@ -1,0 +1,18 @@
+// Opening a connection: what every connect of the program shares, whoever
+// asks (get_connection, the superuser sessions of create and drop, the new
+// role's session of create).
+#pragma once
+
+#include "bridge/coroutine.hpp"
+#include "pyutil.hpp"
+
+namespace talvo::db {
+
+// A server that accepts and never answers must not hold a command longer.
+inline constexpr int kConnectTimeoutSeconds = 10;
+
+// asyncpg.connect(**kwargs) with the connection's TLS settings and the time
+// limit; a server silent past the limit raises TimeoutError saying so.
+bridge::Coroutine open_connection(nb::dict kwargs);
+
+}  // namespace talvo::db
