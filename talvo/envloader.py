@@ -7,7 +7,9 @@ import os
 
 
 class ConfigFileError(ValueError):
-    """A configuration file that cannot be parsed or is not a mapping."""
+    """A configuration file that cannot be parsed or is not a mapping. The
+    message names the file and the line, never the text there: it may be a
+    password."""
 
 
 class Config:
@@ -60,8 +62,9 @@ def _read_json(path, text):
     import json
     try:
         return json.loads(text)
-    except ValueError as e:
-        raise ConfigFileError(f"{path}: invalid JSON: {e}") from e
+    except ValueError as e:  # json.JSONDecodeError
+        where = f" (line {e.lineno}, column {e.colno})" if hasattr(e, "lineno") else ""
+        raise ConfigFileError(f"{path}: invalid JSON: {getattr(e, 'msg', e)}{where}") from e
 
 
 def _read_yaml(path, text):
@@ -69,7 +72,10 @@ def _read_yaml(path, text):
     try:
         data = yaml.safe_load(text)
     except yaml.YAMLError as e:
-        raise ConfigFileError(f"{path}: invalid YAML: {e}") from e
+        # str(e) quotes the offending line; the problem and its place do not.
+        mark = getattr(e, "problem_mark", None)
+        where = f" (line {mark.line + 1}, column {mark.column + 1})" if mark else ""
+        raise ConfigFileError(f"{path}: invalid YAML: {getattr(e, 'problem', None) or 'not YAML'}{where}") from e
     return {} if data is None else data  # an empty document holds no settings
 
 
@@ -108,12 +114,30 @@ def ini_sections(path, text):
     try:
         parser.read_string(f"[{_TOP}]\n" + text if shifted else text, source=path)
     except configparser.Error as e:
-        message = str(e)
-        if shifted:  # line numbers as the file has them
-            message = re.sub(r"(\[line\s+|line: )(\d+)",
-                             lambda m: m.group(1) + str(int(m.group(2)) - 1), message)
-        raise ConfigFileError(f"{path}: invalid INI: {message}") from e
+        line = _ini_error_line(e)
+        if line is not None and shifted:
+            line -= 1  # as the file numbers its lines
+        where = f"line {line}: " if line is not None else ""
+        raise ConfigFileError(f"{path}: invalid INI: {where}{_ini_error_kind(e)}") from e
     return {section: dict(parser.items(section)) for section in parser.sections()}
+
+
+def _ini_error_line(e):
+    if getattr(e, "lineno", None) is not None:
+        return e.lineno
+    errors = getattr(e, "errors", None)
+    return errors[0][0] if errors else None
+
+
+def _ini_error_kind(e):
+    import configparser
+    if isinstance(e, configparser.DuplicateOptionError):
+        return f"key {e.option!r} given twice in section [{e.section}]"
+    if isinstance(e, configparser.DuplicateSectionError):
+        return f"section [{e.section}] given twice"
+    if isinstance(e, configparser.MissingSectionHeaderError):
+        return "no [section] header"
+    return "not a key = value line"
 
 
 def _read_ini(path, text):

@@ -192,6 +192,7 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
 void report_error(const nb::python_error& e) {
   HandledException handling(e);
   log("error", "⚠️ Debug - Error reading settings: " + message(e));
+  note_unreadable(message(e));
   if (env_flag("TRACEBACK")) {
     nb::object trace = nb::module_::import_("traceback").attr("format_exc")();
     logger().attr("error")(trace);

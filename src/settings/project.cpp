@@ -115,6 +115,7 @@ std::optional<core::Node> read_document(const std::string& path, core::Reader re
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
     log("debug", "not read: " + text(file) + ": " + message(e));
+    note_unreadable(message(e));
     return std::nullopt;
   }
 }
@@ -223,6 +224,7 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
 }
 
 void print_nothing_found_hint(nb::handle args) {
+  if (auto reason = first_unreadable()) print("⚠️ Could not read settings: " + *reason, palette::warning);
   nb::module_ os = nb::module_::import_("os");
   nb::object config_file = arg(args, "CONFIG_FILE");
   std::string start = text(os.attr("path").attr("realpath")(os.attr("getcwd")()));

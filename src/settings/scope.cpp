@@ -28,6 +28,7 @@ struct Scope {
   core::ListingCache listings{core::system_filesystem()};
   Outcomes configs;
   Outcomes settings_modules;
+  std::optional<std::string> unreadable;
 };
 
 // Scopes nest: the outermost one creates the state, and it goes when the
@@ -137,6 +138,14 @@ nb::object project_env_file(nb::handle settings_path) {
   }
   nb::object env_file = path.attr("join")(project, ".env");
   return is_file(env_file) ? env_file : nb::object(nb::none());
+}
+
+void note_unreadable(const std::string& reason) {
+  if (scope && !scope->unreadable) scope->unreadable = reason;
+}
+
+std::optional<std::string> first_unreadable() {
+  return scope ? scope->unreadable : std::nullopt;
 }
 
 core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }

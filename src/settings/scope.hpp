@@ -5,6 +5,9 @@
 // ask. Outside any scope every call sees the filesystem afresh.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "pyutil.hpp"
 
 namespace talvo::core {
@@ -34,6 +37,11 @@ nb::object execute_settings(nb::handle path);
 // The .env of the project a Django settings file belongs to (beside
 // manage.py, else in the settings package's parent), or None.
 nb::object project_env_file(nb::handle settings_path);
+
+// The first file of the scope that could not be read, and why: said once
+// when the discovery ends without settings, so a broken file is no mystery.
+void note_unreadable(const std::string& reason);
+std::optional<std::string> first_unreadable();
 
 namespace detail {
 // The cache of the innermost live scope, or null outside every scope.
