@@ -4,8 +4,10 @@ namespace talvo::cli {
 
 namespace {
 
-[[noreturn]] void nothing_typed() {
-  fail("❌ nothing typed; aborted");
+// `after_question`: the question was printed on standard output and left the
+// line open for the answer, which never came.
+[[noreturn]] void nothing_typed(bool after_question = false) {
+  fail(after_question ? "\n❌ nothing typed; aborted" : "❌ nothing typed; aborted");
   exit_process(1);
 }
 
@@ -33,9 +35,9 @@ nb::str read_line() {
   nb::object out = sys.attr("stdout");
   if (!out.is_none()) out.attr("flush")();
   nb::object in = sys.attr("stdin");
-  if (in.is_none()) nothing_typed();
+  if (in.is_none()) nothing_typed(true);
   nb::str line = nb::str(in.attr("readline")());
-  if (nb::len(line) == 0) nothing_typed();
+  if (nb::len(line) == 0) nothing_typed(true);
   if (line.attr("endswith")("\n"))
     return nb::str(line[nb::slice(nb::none(), nb::int_(-1), nb::none())]);
   return line;
