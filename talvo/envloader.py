@@ -54,7 +54,7 @@ def _read_dotenv(path, text):
     for binding in parse_stream(io.StringIO(text)):
         if binding.error:
             line = binding.original.line
-            raise ConfigFileError(f"{path}: line {line}: cannot parse {binding.original.string.strip()!r}")
+            raise ConfigFileError(f"{path}: line {line}: not a KEY=value line")
     return dict(dotenv_values(stream=io.StringIO(text)))
 
 
