@@ -2,7 +2,6 @@
 the args records as the grammar makes them, in-process runs with typed
 answers, and runs under a pseudo-terminal for the masked prompts."""
 import asyncio
-import configparser
 import io
 import os
 import sys
@@ -44,40 +43,13 @@ class ExceptionPrinter:
         self.seen.append(args[0] if args else sys.exc_info()[1])
 
 
-def plain_rich_print(msg, color="#FFFFFF", bgcolor=None, bold=False, end="\n"):
-    sys.stdout.write(msg + end)
-    sys.stdout.flush()
-
-
-class StandInIniConfig:
-    def __init__(self, path):
-        self._parser = configparser.ConfigParser()
-        self._parser.read(path)
-
-    def get_config(self, section, key):
-        return self._parser.get(section, key, fallback="")
-
-
 @pytest.fixture
 def admin(clean_env):
-    """The module as the handlers use it, with a recording logger; console
-    printing and the INI reader get plain stand-ins where they are missing."""
+    """The module as the handlers use it, with a recording logger."""
     log = RecordingLogger()
     # Wide enough that the console never wraps a message line.
     clean_env.setenv("COLUMNS", "200")
-    clean_env.setattr(tv, "logger", log, raising=False)
-    if not hasattr(tv, "rich_print"):
-        clean_env.setattr(tv, "rich_print", plain_rich_print, raising=False)
-    if not hasattr(tv, "print_exception"):
-        clean_env.setattr(tv, "print_exception", ExceptionPrinter(), raising=False)
-    if not hasattr(tv, "parse_django_settings"):
-        settings_found({})(clean_env)
-    try:
-        import talvo.iniconfig  # noqa: F401
-    except ImportError:
-        module = types.ModuleType("talvo.iniconfig")
-        module.IniConfig = StandInIniConfig
-        clean_env.setitem(sys.modules, "talvo.iniconfig", module)
+    clean_env.setattr(tv, "logger", log)
     clean_env.setattr(tv, "tprint", None)
     return log
 
@@ -169,19 +141,7 @@ PTY_SCRIPT = textwrap.dedent("""
     sys.path.insert(0, {tests!r})
     import admin_support
     import talvo.talvo as tv
-    try:
-        import talvo.iniconfig
-    except ImportError:
-        m = types.ModuleType("talvo.iniconfig")
-        m.IniConfig = admin_support.StandInIniConfig
-        sys.modules["talvo.iniconfig"] = m
     tv.logger = admin_support.RecordingLogger()
-    for name, stand_in in (("rich_print", admin_support.plain_rich_print),
-                           ("print_exception", admin_support.ExceptionPrinter())):
-        if not hasattr(tv, name):
-            setattr(tv, name, stand_in)
-    if not hasattr(tv, "parse_django_settings"):
-        tv.parse_django_settings = lambda *a, **k: {{}}
     args = types.SimpleNamespace(**{args!r})
     asyncio.run(getattr(tv, {handler!r})(args))
     print("HANDLER DONE")

@@ -1,7 +1,6 @@
 """get_connection: argument kinds, the settings sources and their precedence,
 the announcement, and the failures that end the program."""
 
-import asyncio
 import os
 import socket
 import time
@@ -148,7 +147,7 @@ def test_config_file_naming_postgres_replaces_every_value(pg, connect, tmp_path,
 
 
 def test_config_file_keys_without_value_keep_the_arguments(pg, connect, tmp_path):
-    write(tmp_path / ".env", f"ENGINE=postgresql\nNAME=template1\nHOST=\nDB_USER=app\n")
+    write(tmp_path / ".env", "ENGINE=postgresql\nNAME=template1\nHOST=\nDB_USER=app\n")
     # The file names the database only: host, port, user and password stay
     # those of the arguments instead of turning into None.
     got, out = connect()

@@ -1,7 +1,6 @@
 """How commands end when something goes wrong, as a script sees them: one
 error line, status 1 (130 and 143 for Ctrl-C and SIGTERM), no traceback,
 no password on the screen, nothing left running on the server."""
-import os
 import signal
 import subprocess
 import time

@@ -268,11 +268,17 @@ def test_interrupted_query_closes_its_connection(db, stand_ins, capsys, how):
     stand_ins.setattr(t, "get_connection", recording)
     args = command_args(db, "query", database=DB, query="SELECT pg_sleep(5)")
 
+    def running():
+        return db.psql("SELECT count(*) FROM pg_stat_activity "
+                       "WHERE query = 'SELECT pg_sleep(5)' AND state = 'active'") != "0"
+
     async def main():
         coro = t.execute_query(args)
         if how == "cancel":
             task = asyncio.ensure_future(coro)
-            await asyncio.sleep(1.0)
+            # Cancelled once the statement runs on the server, not after a guess.
+            while not await asyncio.to_thread(running):
+                await asyncio.sleep(0.02)
             task.cancel()
             with pytest.raises(asyncio.CancelledError):
                 await task

@@ -196,6 +196,7 @@ void run_command_line() {
     nb::setattr(args, "down_level", nb::int_(0));
   }
   nb::object db_config = settings::discover_for_command(args, given);
+  // The double colon is this line's long-standing text.
   log("info", "db_config:: " + text(output::masked(db_config)));
   if (truthy(db_config)) copy_settings(args, db_config);
 

@@ -15,6 +15,8 @@ bridge::Coroutine drop_user(nb::object args) {
     co_return nb::none();
   }
   if (!name_fits(username, "User")) co_return nb::none();
+  // Two blanks after the sign, unlike the database warning: the text as it
+  // has always been.
   print("⚠️  WARNING: You are about to DROP user '" + shown(username) + "'", palette::error, true);
   print("❓ Type the username to confirm: ", palette::warning, true, "");
   bridge::Traced<> confirmation = read_line().attr("strip")();

@@ -160,6 +160,7 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
   while (answer.empty()) answer = text(ask_password(user, " [q/x/quit/exit for exit]: "));
   for (const char* word : kExitAnswers) {
     if (answer == word) {
+      // Spelled as this line has always been printed.
       fail("❌ exit/quit without password user '" + shown(user) + "' nedded !");
       break;
     }

@@ -106,6 +106,8 @@ void report_wrong_engine(nb::handle engine) {
 }
 
 nb::object read_django_settings(nb::handle settings_path, const std::string& path) {
+  // The spelling and the levels of these discovery lines are long-standing
+  // log text that filters and scripts match: they stay as they are.
   log("alert", "processsing 'settings.py' in final_path ...");
   nb::object settings = execute_settings(settings_path);
   log("info", "settings: " + text(settings));
@@ -172,6 +174,7 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   nb::list keys = nb::list(cfg.attr("keys")());
   bool has_url = contains(keys, "database_url") || contains(keys, "DATABASE_URL");
   log("info",
+      // Two blanks after "or", as this line has always read.
       std::string("'database_url' in list(cfg.keys()) or  'DATABASE_URL' in list(cfg.keys()): ") +
           py_bool(has_url));
 
@@ -212,6 +215,8 @@ nb::object parse_django_settings(nb::object settings_path, nb::object max_depth_
     if (settings_path.is_none()) return nb::none();
 
     std::string path = text(settings_path);
+    // Emergency and warning levels for what is plain progress: the levels
+    // these lines have always had, which log filters rely on.
     log("emergency", "final_path: " + path);
     log("emergency", std::string("final_path is file: ") + py_bool(is_file(settings_path)));
     bool django = path.find("settings.py") != std::string::npos;
