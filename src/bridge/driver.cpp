@@ -51,6 +51,16 @@ PySendResult finish(CoroObject* self, PyObject** out) {
   return PYGEN_RETURN;
 }
 
+// The parked iterator has finished: its result, or the error it raised, is
+// what the body's co_await resumes with.
+void take_outcome(detail::Promise& p, PySendResult status, PyObject* yielded) {
+  p.inner_.reset();
+  if (status == PYGEN_RETURN)
+    p.sent_ = nb::steal(yielded);
+  else
+    p.error_.emplace();
+}
+
 // The one driver loop. The promise holds what the frame resumes with; each
 // pass resumes it, and if it parks on a new iterator, starts that iterator.
 PySendResult resume_loop(CoroObject* self, bool closing, PyObject** out) {
@@ -74,11 +84,7 @@ PySendResult resume_loop(CoroObject* self, bool closing, PyObject** out) {
       *out = yielded;
       return PYGEN_NEXT;
     }
-    p.inner_.reset();
-    if (status == PYGEN_RETURN)
-      p.sent_ = nb::steal(yielded);
-    else
-      p.error_.emplace();
+    take_outcome(p, status, yielded);
   }
 }
 
@@ -199,11 +205,7 @@ PySendResult coro_am_send(PyObject* o, PyObject* arg, PyObject** out) {
       *out = yielded;
       return PYGEN_NEXT;
     }
-    p.inner_.reset();
-    if (status == PYGEN_RETURN)
-      p.sent_ = nb::steal(yielded);
-    else
-      p.error_.emplace();
+    take_outcome(p, status, yielded);
   }
   return resume_loop(self, false, out);
 }
