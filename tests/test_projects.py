@@ -194,6 +194,13 @@ def test_environment_and_password_file(server, run_talvo, tmp_path):
     assert [row[1] for row in table_rows(p.stdout)] == ["orders"], p.stdout + p.stderr
 
 
+def test_typed_database_wins_over_a_framework_file(server, run_talvo, tmp_path):
+    lay_out(tmp_path, {".env": "POSTGRES_USER=app\nPOSTGRES_PASSWORD=s3cret!pw\n"})
+    p = run_talvo("show", "tables", "-d", "postgres", cwd=tmp_path)
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert "user=app, db=postgres" in p.stdout
+
+
 def test_deliberate_user_still_wins(server, run_talvo, tmp_path):
     lay_out(tmp_path, {".env": f"DATABASE_URL={URL}\n"})
     assert run_talvo("show", "tables", cwd=tmp_path, env={"USER": login_name()}).returncode == 0

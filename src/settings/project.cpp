@@ -186,7 +186,10 @@ std::optional<core::Found> environment_look(const core::Environment& env) {
   return core::environment_stage(env, service_text);
 }
 
-// What the operator typed stays: the environment only fills the rest.
+// What the operator typed stays: a framework file or the environment only
+// fills the rest. (The plain discovery's settings have always won over -H,
+// --port and -d; these later sources, some of whose values are inferred, do
+// not.)
 void leave_given_options(core::Endpoint& e, const GivenOptions& given) {
   if (given.host) e.host.reset();
   if (given.port) e.port.reset();
@@ -212,6 +215,7 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
     nb::str path = fs_text(found->path);
     log("info", "second look: " + found->framework + " settings in " + text(path));
     print("📄 Found settings at: " + text(path), palette::info);
+    leave_given_options(found->endpoint, given);
     return keep(settings_dict(found->endpoint));
   }
   if (auto found = environment_look(env)) {
