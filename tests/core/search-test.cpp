@@ -53,7 +53,6 @@ class FakeFileSystem final : public FileSystem {
   }
 
   int identify(const std::string& path, FileId& id) override {
-    ++ids[path];
     std::string real;
     if (int error = resolve(path, real)) return error;
     if (real != "/" && !kinds_.count(real)) return ENOENT;
@@ -61,7 +60,7 @@ class FakeFileSystem final : public FileSystem {
     return 0;
   }
 
-  std::map<std::string, int> stats, lists, ids;
+  std::map<std::string, int> stats, lists;
 
  private:
   void add(const std::string& path, EntryType type, FileKind kind) {
