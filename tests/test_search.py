@@ -75,6 +75,37 @@ def test_links_inside_one_discovery(log, tmp_path):
     assert talvo.find_any_config(str(start)) == str(start / ".json")
 
 
+def test_symbolic_link_loops_are_entered_once(log, tmp_path):
+    start = tmp_path / "start"
+    touch(start / "z" / "deep" / "settings.py")
+    (start / "a" / "b").mkdir(parents=True)
+    os.symlink(start, start / "a" / "b" / "top")
+    os.symlink("..", start / "a" / "up")
+    os.symlink(".", start / "a" / "b" / "here")
+    os.symlink(start / "a", start / "z" / "side")
+    # Every path round a loop would be tried a million levels deep.
+    found = str(start / "z" / "deep" / "settings.py")
+    assert talvo.find_settings_recursive(start, max_depth_down=1_000_000) == found
+    assert talvo.find_settings_recursive1(str(start), max_depth=1_000_000) == found
+    assert talvo.find_settings_recursive(start / "a" / "b", max_depth_up=2,
+                                         max_depth_down=1_000_000, filename="none") is None
+
+
+# A walk of the whole filesystem, /proc and its links back to / and to every
+# process's directories included; it takes some seconds.
+def test_walk_from_the_root_ends(log):
+    assert talvo.find_settings_recursive("/", max_depth_down=1_000_000,
+                                         filename="talvo-no-such-file.x") is None
+
+
+# The discovery from / with no depth limit to speak of ends, whatever it
+# finds on this machine: the connection is tried next.
+def test_console_script_from_the_root_ends(run_talvo):
+    proc = run_talvo("-dl", "1000000", "--port", "1", "show", "dbs", cwd="/", timeout=600)
+    assert "🔍 Using host=" in proc.stdout, proc.stdout + proc.stderr
+    assert "Traceback" not in proc.stderr
+
+
 def test_names_that_are_not_utf8_round_trip(log, tmp_path):
     base = os.fsencode(tmp_path)
     odd = base + b"/caf\xe9 \xff"

@@ -24,6 +24,10 @@ FORMATS = [
         """),
      {"DB_NAME": "shop", "PASSWORD": "p w#d", "SINGLE": "$NOT_EXPANDED", "EMPTY": ""}),
     ("settings.txt", "HOST=db\n", {"HOST": "db"}),
+    # ${NAME} takes the file's value so far, then the environment's.
+    ("vars.env",
+     "HOME=/srv\nDATA=${HOME}/data\nLOG=${TALVO_UNSET:-/var/log}\nHOME=/opt\nNEXT=${HOME}${TALVO_UNSET}\n",
+     {"HOME": "/opt", "DATA": "/srv/data", "LOG": "/var/log", "NEXT": "/opt"}),
     (".json", '{"engine": "postgresql", "port": 5432}', {"engine": "postgresql", "port": 5432}),
     ("config.json", '{"DATABASE_URL": "postgresql://u@h/d"}', {"DATABASE_URL": "postgresql://u@h/d"}),
     ("db.JSON", '{"a": [1, 2]}', {"a": [1, 2]}),
@@ -45,6 +49,7 @@ FORMATS = [
 @pytest.mark.parametrize("name,content,expected", FORMATS, ids=[f[0] for f in FORMATS])
 def test_load_env_reads_each_format(tmp_path, monkeypatch, name, content, expected):
     monkeypatch.delenv("NOT_EXPANDED", raising=False)
+    monkeypatch.delenv("TALVO_UNSET", raising=False)
     path = tmp_path / name
     path.write_text(content)
     cfg = load_env(str(path))

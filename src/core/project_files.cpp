@@ -426,18 +426,20 @@ std::vector<std::string> subdirectories(ListingCache& cache, const std::string& 
   return out;
 }
 
-// `root` and its subdirectories, level by level, down to `down`.
+// `root` and its subdirectories, level by level, down to `down`. Links
+// make one directory reachable by many paths (and a loop by endless ones):
+// each directory comes once, by the first path that reaches it.
 void add_subtree(ListingCache& cache, const std::string& root, long long down,
-                 std::vector<std::string>& order, std::set<std::string>& seen) {
-  std::vector<std::string> level;
-  if (seen.insert(root).second) order.push_back(root);
-  level.push_back(root);
+                 std::vector<std::string>& order, std::set<const void*>& seen) {
+  if (!seen.insert(&cache.directory(root)).second) return;
+  order.push_back(root);
+  std::vector<std::string> level{root};
   for (long long depth = 0; depth < down && !level.empty(); ++depth) {
     std::vector<std::string> next;
     for (const std::string& dir : level) {
       for (const std::string& name : subdirectories(cache, dir)) {
         std::string child = join(dir, name);
-        if (!seen.insert(child).second) continue;
+        if (!seen.insert(&cache.directory(child)).second) continue;
         order.push_back(child);
         next.push_back(std::move(child));
       }
@@ -511,7 +513,7 @@ std::optional<Found> recognise(Reader reader, const Node& document, const Enviro
 std::vector<std::string> project_directories(ListingCache& cache, const std::string& start,
                                              long long up, long long down) {
   std::vector<std::string> order;
-  std::set<std::string> seen;
+  std::set<const void*> seen;
   add_subtree(cache, start, down, order, seen);
   std::string current = start;
   for (long long i = 0; up > 0 && i <= up; ++i) {

@@ -48,19 +48,20 @@ class SystemFileSystem final : public FileSystem {
 
   int stat(const std::string& path, FileKind& kind) override {
     struct ::stat st;
-    int rc;
-    std::size_t slash = path.find_last_of('/');
-    int fd = -1;
-    if (slash != std::string::npos && plain_name(std::string_view(path).substr(slash + 1)))
-      fd = open_dir(slash == 0 ? std::string("/") : path.substr(0, slash));
-    if (fd >= 0)
-      rc = ::fstatat(fd, path.c_str() + slash + 1, &st, 0);
-    else
-      rc = ::stat(path.c_str(), &st);
-    if (rc != 0) return errno;
+    if (stat_path(path, st) != 0) return errno;
     kind = S_ISREG(st.st_mode) ? FileKind::regular
            : S_ISDIR(st.st_mode) ? FileKind::directory
                                  : FileKind::other;
+    return 0;
+  }
+
+  // The directory is about to be searched, so the handle opened here is the
+  // one the file test and the listing use next: all it costs is an fstat().
+  int identify(const std::string& path, FileId& id) override {
+    struct ::stat st;
+    int fd = open_dir(path);
+    if ((fd >= 0 ? ::fstat(fd, &st) : stat_path(path, st)) != 0) return errno;
+    id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
     return 0;
   }
 
@@ -112,6 +113,17 @@ class SystemFileSystem final : public FileSystem {
   // Past this many open handles the walk goes on by paths (a deep chain
   // through looping links must not run out of descriptors).
   static constexpr std::size_t kMaxHandles = 128;
+
+  // stat() following links, through the handle of the parent directory
+  // where there is one.
+  int stat_path(const std::string& path, struct ::stat& st) {
+    std::size_t slash = path.find_last_of('/');
+    int fd = -1;
+    if (slash != std::string::npos && plain_name(std::string_view(path).substr(slash + 1)))
+      fd = open_dir(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (fd >= 0) return ::fstatat(fd, path.c_str() + slash + 1, &st, 0);
+    return ::stat(path.c_str(), &st);
+  }
 
   static bool is_child(const std::string& parent, const std::string& path) {
     if (path.size() <= parent.size() || path.compare(0, parent.size(), parent) != 0) return false;
@@ -177,12 +189,23 @@ FileSystem& system_filesystem() {
 FileTestError::FileTestError(int error, std::string path)
     : std::runtime_error(std::strerror(error)), error_(error), path_(std::move(path)) {}
 
+ListingCache::Directory& ListingCache::locate(const std::string& path) {
+  FileId id;
+  return fs_.identify(path, id) == 0 ? identified_[id] : unidentified_[path];
+}
+
+ListingCache::Directory& ListingCache::directory(const std::string& path) {
+  Directory*& known = roots_[path];
+  if (known == nullptr) known = &locate(path);
+  return *known;
+}
+
 ListingCache::Directory& ListingCache::child(Directory& parent, std::size_t index,
                                              const std::string& path) {
   if (parent.children.size() != parent.entries.size())
     parent.children.assign(parent.entries.size(), nullptr);
   Directory*& known = parent.children[index];
-  if (known == nullptr) known = &directories_[path];
+  if (known == nullptr) known = &locate(path);
   return *known;
 }
 
@@ -259,37 +282,65 @@ std::string os_join(const std::string& dir, const std::string& name) {
 
 namespace {
 
-std::optional<std::string> search_down_at(ListingCache& cache, ListingCache::Directory& d,
-                                          const std::string& root, long long depth,
-                                          long long max_depth, const std::string& filename) {
-  if (depth > max_depth) return std::nullopt;
+// One search: the name it looks for, how deep it goes, and its number in the
+// cache, which marks the directories it has entered.
+struct Walk {
+  ListingCache& cache;
+  const std::string& filename;
+  long long max_depth;
+  std::uint64_t search;
+};
+
+// Whether the walk enters `d` at `depth`. Not when it has entered it before
+// with at least as many levels left below: that visit found nothing, or the
+// search would be over, and with fewer levels there is no more to find. A
+// path that loops back to a directory being searched is always longer, so a
+// loop is never followed round.
+bool enter(const Walk& w, ListingCache::Directory& d, long long depth) {
+  long long left = w.max_depth - depth;
+  if (d.search == w.search && d.levels_left >= left) return false;
+  d.search = w.search;
+  d.levels_left = left;
+  d.failed_test = 0;
+  return true;
+}
+
+std::optional<std::string> search_down_at(const Walk& w, ListingCache::Directory& d,
+                                          const std::string& root, long long depth) {
+  if (depth > w.max_depth) return std::nullopt;
+  if (!enter(w, d, depth)) {
+    // A file test that failed there fails by any path, and tells the
+    // parent the same.
+    if (d.failed_test != 0) throw FileTestError(d.failed_test, join_path(root, w.filename));
+    return std::nullopt;
+  }
   FileKind kind;
-  int error = cache.stat_in(d, root, filename, false, kind);
+  int error = w.cache.stat_in(d, root, w.filename, false, kind);
   if (error == 0) {
-    if (kind == FileKind::regular) return join_path(root, filename);
+    if (kind == FileKind::regular) return join_path(root, w.filename);
   } else if (!means_absent(error)) {
-    throw FileTestError(error, join_path(root, filename));
+    d.failed_test = error;
+    throw FileTestError(error, join_path(root, w.filename));
   }
 
   const std::vector<DirEntry>* entries = nullptr;
   bool exact = false;
-  if (cache.list(d, root, entries, exact) != 0) return std::nullopt;
+  if (w.cache.list(d, root, entries, exact) != 0) return std::nullopt;
   try {
     for (std::size_t i = 0; i < entries->size(); ++i) {
       const DirEntry& entry = (*entries)[i];
       if (!(exact && entry.type == EntryType::directory)) {
         if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
           continue;
-        error = cache.stat_in(d, root, entry.name, false, kind);
+        error = w.cache.stat_in(d, root, entry.name, false, kind);
         // A failing directory test ends this directory's listing.
         if (error != 0 && !means_absent(error)) return std::nullopt;
         if (error != 0 || kind != FileKind::directory) continue;
       }
       if (skipped_directory(entry.name)) continue;
       std::string item = join_path(root, entry.name);
-      ListingCache::Directory& sub = cache.child(d, i, item);
-      if (auto found = search_down_at(cache, sub, item, depth + 1, max_depth, filename))
-        return found;
+      ListingCache::Directory& sub = w.cache.child(d, i, item);
+      if (auto found = search_down_at(w, sub, item, depth + 1)) return found;
     }
   } catch (const FileTestError&) {
     // The file test of a subdirectory failed: this directory yields nothing,
@@ -298,58 +349,68 @@ std::optional<std::string> search_down_at(ListingCache& cache, ListingCache::Dir
   return std::nullopt;
 }
 
-std::optional<std::string> search_directory_at(ListingCache& cache, ListingCache::Directory& d,
-                                               const std::string& path, long long depth,
-                                               long long max_depth,
-                                               const std::string& filename) {
-  if (depth > max_depth) return std::nullopt;
+std::optional<std::string> search_directory_at(const Walk& w, ListingCache::Directory& d,
+                                               const std::string& path, long long depth) {
+  if (depth > w.max_depth || !enter(w, d, depth)) return std::nullopt;
   FileKind kind;
-  if (cache.stat_in(d, path, filename, true, kind) == 0 && kind == FileKind::regular)
-    return os_join(path, filename);
+  if (w.cache.stat_in(d, path, w.filename, true, kind) == 0 && kind == FileKind::regular)
+    return os_join(path, w.filename);
 
   const std::vector<DirEntry>* entries = nullptr;
   bool exact = false;
-  if (cache.list(d, path, entries, exact) != 0) return std::nullopt;
+  if (w.cache.list(d, path, entries, exact) != 0) return std::nullopt;
   for (std::size_t i = 0; i < entries->size(); ++i) {
     const DirEntry& entry = (*entries)[i];
     if (!(exact && entry.type == EntryType::directory)) {
       if (exact && (entry.type == EntryType::regular || entry.type == EntryType::other))
         continue;
-      if (cache.stat_in(d, path, entry.name, true, kind) != 0 || kind != FileKind::directory)
+      if (w.cache.stat_in(d, path, entry.name, true, kind) != 0 || kind != FileKind::directory)
         continue;
     }
     if (skipped_directory(entry.name)) continue;
     std::string item = os_join(path, entry.name);
-    ListingCache::Directory& sub = cache.child(d, i, item);
-    auto found = search_directory_at(cache, sub, item, depth + 1, max_depth, filename);
+    ListingCache::Directory& sub = w.cache.child(d, i, item);
+    auto found = search_directory_at(w, sub, item, depth + 1);
     if (found && !found->empty()) return found;
   }
   return std::nullopt;
+}
+
+// Below a negative limit nothing is looked at, the start directory included.
+std::optional<std::string> search_down_from(const Walk& w, const std::string& root) {
+  if (w.max_depth < 0) return std::nullopt;
+  return search_down_at(w, w.cache.directory(root), root, 0);
 }
 
 }  // namespace
 
 std::optional<std::string> search_down(ListingCache& cache, const std::string& root,
                                        long long max_depth, const std::string& filename) {
-  return search_down_at(cache, cache.directory(root), root, 0, max_depth, filename);
+  return search_down_from({cache, filename, max_depth, cache.begin_search()}, root);
 }
 
 std::optional<std::string> search_directory(ListingCache& cache, const std::string& path,
                                             long long max_depth, const std::string& filename) {
-  return search_directory_at(cache, cache.directory(path), path, 0, max_depth, filename);
+  if (max_depth < 0) return std::nullopt;
+  Walk w{cache, filename, max_depth, cache.begin_search()};
+  return search_directory_at(w, cache.directory(path), path, 0);
 }
 
+// The scans from the ancestors are one search with the first: each reaches
+// the start directory's subtree again, deeper, where the first scan has
+// already found nothing.
 std::optional<std::string> find_upward(ListingCache& cache, const std::string& start,
                                        long long max_depth_up, long long max_depth_down,
                                        const std::string& filename, SearchObserver& observer) {
-  auto result = search_down(cache, start, max_depth_down, filename);
+  Walk w{cache, filename, max_depth_down, cache.begin_search()};
+  auto result = search_down_from(w, start);
   observer.down_result(0, result);
   if (result || max_depth_up <= 0) return result;
 
   std::string current = parent_path(start);
   observer.ancestors(current, parent_path(current));
   for (long long depth = 0; current != parent_path(current) && depth <= max_depth_up; ++depth) {
-    result = search_down(cache, current, max_depth_down, filename);
+    result = search_down_from(w, current);
     observer.down_result(1, result);
     if (result) return result;
     current = parent_path(current);

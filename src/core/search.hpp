@@ -4,9 +4,17 @@
 // Two flavours with different error rules: `search_down` (pathlib-style
 // tests: a failing file test is an error that abandons the parent's listing)
 // and `search_directory` (os.path-style tests: every failure means "no").
+//
+// Links to directories are followed, so one directory can be reached by
+// many paths, and a link to an ancestor (or /proc/self) by endless ones.
+// A search enters a directory, known by device and inode, only when it gets
+// there with more levels left below it than before. A loop always comes back
+// deeper, so it costs nothing and the path found never goes round one; on a
+// tree without loops the results stay those of a walk that tries every path.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,6 +36,13 @@ struct DirEntry {
   EntryType type;
 };
 
+// Where a directory is, whatever path leads there.
+struct FileId {
+  std::uint64_t device;
+  std::uint64_t inode;
+  bool operator==(const FileId&) const = default;
+};
+
 // The few system calls the searches make. Tests substitute their own to
 // reach failures that a privileged process never sees.
 class FileSystem {
@@ -38,6 +53,9 @@ class FileSystem {
   // The names of `path` in the order the system lists them, without "." and
   // "..": 0 and `entries`, or the errno value (nothing is listed then).
   virtual int list(const std::string& path, std::vector<DirEntry>& entries) = 0;
+  // The identity of the directory `path` (stat() following symbolic links):
+  // 0 and `id`, or the errno value.
+  virtual int identify(const std::string& path, FileId& id) = 0;
   // Drops whatever the implementation keeps between calls (open directory
   // handles), so that later calls see the filesystem afresh.
   virtual void forget() {}
@@ -64,8 +82,9 @@ class FileTestError : public std::runtime_error {
 // the directory searchable, and only where the entry's type is known.
 class ListingCache {
  public:
-  // What the cache knows of one directory, found by its path once and then
-  // reached from its parent's entries without further lookups.
+  // What the cache knows of one directory (one device and inode, whatever
+  // the path), found by a path once and then reached from its parent's
+  // entries without further lookups.
   struct Directory {
     bool listed = false;
     int list_error = 0;
@@ -74,6 +93,12 @@ class ListingCache {
     std::vector<DirEntry> entries;
     std::unordered_map<std::string, std::size_t> index;  // name -> entry
     std::vector<Directory*> children;                    // per entry, once reached
+
+    // The last search that entered it, the levels it had left below it
+    // then, and the errno of its failing file test (0: none failed).
+    std::uint64_t search = 0;
+    long long levels_left = 0;
+    int failed_test = 0;
   };
 
   explicit ListingCache(FileSystem& fs) : fs_(fs) {}
@@ -81,9 +106,13 @@ class ListingCache {
   ListingCache(const ListingCache&) = delete;
   ListingCache& operator=(const ListingCache&) = delete;
 
-  Directory& directory(const std::string& path) { return directories_[path]; }
+  // The directory at `path`; one whose identity cannot be had stands for
+  // its path alone.
+  Directory& directory(const std::string& path);
   // The directory of `parent`'s entry `index`, whose path is `path`.
   Directory& child(Directory& parent, std::size_t index, const std::string& path);
+  // A number for a new search, to tell its visits from earlier ones.
+  std::uint64_t begin_search() { return ++searches_; }
 
   // stat() of `name` inside `d`, the directory at `dir`; `os_style` joins
   // the path as os.path.join does rather than pathlib.
@@ -100,9 +129,20 @@ class ListingCache {
     FileKind kind;
   };
 
+  struct FileIdHash {
+    std::size_t operator()(const FileId& id) const noexcept {
+      return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
+    }
+  };
+
+  Directory& locate(const std::string& path);
+
   FileSystem& fs_;
-  std::unordered_map<std::string, Directory> directories_;
+  std::unordered_map<std::string, Directory*> roots_;  // by the paths searches start from
+  std::unordered_map<FileId, Directory, FileIdHash> identified_;
+  std::unordered_map<std::string, Directory> unidentified_;
   std::unordered_map<std::string, Stat> stats_;
+  std::uint64_t searches_ = 0;
 };
 
 // True for directory names that no search enters.

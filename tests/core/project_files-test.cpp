@@ -156,11 +156,15 @@ TEST(ProjectFiles, ReadersOfANamedFile) {
 
 namespace {
 
-// A tree of directories and files, listed without a real filesystem.
+// A tree of directories and files, listed without a real filesystem; a link
+// stands for the directory it names.
 class Tree final : public FileSystem {
  public:
-  explicit Tree(std::map<std::string, std::vector<std::string>> dirs) : dirs_(std::move(dirs)) {}
-  int stat(const std::string& path, FileKind& kind) override {
+  Tree(std::map<std::string, std::vector<std::string>> dirs,
+       std::map<std::string, std::string> links = {})
+      : dirs_(std::move(dirs)), links_(std::move(links)) {}
+  int stat(const std::string& given, FileKind& kind) override {
+    std::string path = resolve(given);
     if (dirs_.count(path)) return kind = FileKind::directory, 0;
     auto slash = path.rfind('/');
     auto it = dirs_.find(path.substr(0, slash == 0 ? 1 : slash));
@@ -169,35 +173,64 @@ class Tree final : public FileSystem {
       if (name == path.substr(slash + 1)) return kind = FileKind::regular, 0;
     return ENOENT;
   }
-  int list(const std::string& path, std::vector<DirEntry>& entries) override {
+  int identify(const std::string& given, FileId& id) override {
+    auto it = dirs_.find(resolve(given));
+    if (it == dirs_.end()) return ENOENT;
+    id = {1, static_cast<std::uint64_t>(std::distance(dirs_.begin(), it)) + 1};
+    return 0;
+  }
+  int list(const std::string& given, std::vector<DirEntry>& entries) override {
+    std::string path = resolve(given);
     auto it = dirs_.find(path);
     if (it == dirs_.end()) return ENOENT;
     for (const std::string& name : it->second) {
-      bool dir = dirs_.count(path + "/" + name) > 0;
-      entries.push_back({name, dir ? EntryType::directory : EntryType::regular});
+      std::string child = path + "/" + name;
+      bool link = links_.count(child) > 0;
+      bool dir = dirs_.count(child) > 0;
+      entries.push_back({name, link ? EntryType::symlink : dir ? EntryType::directory
+                                                                : EntryType::regular});
     }
     return 0;
   }
 
  private:
+  std::string resolve(std::string path) const {
+    for (int hops = 0; hops < 40; ++hops) {
+      bool changed = false;
+      for (const auto& [link, target] : links_) {
+        if (path == link || path.rfind(link + "/", 0) == 0) {
+          path = target + path.substr(link.size());
+          changed = true;
+        }
+      }
+      if (!changed) break;
+    }
+    return path;
+  }
+
   std::map<std::string, std::vector<std::string>> dirs_;
+  std::map<std::string, std::string> links_;
 };
 
 }  // namespace
 
 TEST(ProjectFiles, DirectoriesNearestFirst) {
+  // "/w/p/zeta/loop" is a link back to "/w/p": listed as a directory of
+  // the same identity, it adds nothing.
   Tree fs({{"/w", {"p", "q"}},
            {"/w/p", {"zeta", "alpha", "node_modules", ".env"}},
-           {"/w/p/zeta", {"deep"}},
+           {"/w/p/zeta", {"deep", "loop"}},
            {"/w/p/zeta/deep", {}},
            {"/w/p/alpha", {}},
            {"/w/p/node_modules", {}},
-           {"/w/q", {}}});
+           {"/w/q", {}}},
+          {{"/w/p/zeta/loop", "/w/p"}});
   ListingCache cache(fs);
   using V = std::vector<std::string>;
   EXPECT_EQ(project_directories(cache, "/w/p", 0, 0), V{"/w/p"});
   EXPECT_EQ(project_directories(cache, "/w/p", 0, 2),
             (V{"/w/p", "/w/p/alpha", "/w/p/zeta", "/w/p/zeta/deep"}));
+  EXPECT_EQ(project_directories(cache, "/w/p", 0, 1000000).size(), 4u);
   // Up: the parent and its other subdirectories come after the start's own.
   EXPECT_EQ(project_directories(cache, "/w/p", 1, 1),
             (V{"/w/p", "/w/p/alpha", "/w/p/zeta", "/w", "/w/q"}));

@@ -52,6 +52,14 @@ class FakeFileSystem final : public FileSystem {
     return 0;
   }
 
+  int identify(const std::string& path, FileId& id) override {
+    std::string real;
+    if (int error = resolve(path, real)) return error;
+    if (real != "/" && !kinds_.count(real)) return ENOENT;
+    id = {7, inodes_.emplace(real, inodes_.size() + 1).first->second};
+    return 0;
+  }
+
   std::map<std::string, int> stats, lists;
 
  private:
@@ -91,6 +99,7 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::string, FileKind> kinds_;
   std::map<std::string, std::string> links_;
   std::set<std::string> unreadable_, unsearchable_;
+  std::map<std::string, std::uint64_t> inodes_;
 };
 
 std::optional<std::string> down(FileSystem& fs, const std::string& root, long long depth,
@@ -400,4 +409,83 @@ TEST(Cache, NamesWithADirectoryPartAreLookedUp) {
   EXPECT_EQ(search_down(cache, "/p", 3, "settings.py"), std::nullopt);
   EXPECT_EQ(search_down(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
   EXPECT_EQ(search_directory(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
+}
+
+// Links back to the start, to a sibling and to the directory itself: a walk
+// of every path would take time exponential in the depth limit.
+TEST(Loops, EachDirectoryIsListedOnceHoweverDeep) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.link("/p/a/up", "/p");
+  fs.link("/p/a/x", "/p/b");
+  fs.dir("/p/b");
+  fs.link("/p/b/self", "/p/b");
+  fs.dir("/p/b/c");
+  fs.link("/p/b/c/top", "/p");
+  fs.link("/p/back", "/p");
+  const long long deep = 1'000'000;
+  auto listings = [&] {
+    int calls = 0;
+    for (auto& [path, count] : fs.lists) calls += count;
+    fs.lists.clear();
+    return calls;
+  };
+  EXPECT_EQ(down(fs, "/p", deep, "missing"), std::nullopt);
+  EXPECT_EQ(listings(), 4);
+  EXPECT_EQ(directory(fs, "/p", deep, "missing"), std::nullopt);
+  EXPECT_EQ(listings(), 4);
+  EXPECT_EQ(upward(fs, "/p/b/c", 5, deep), std::nullopt);
+  EXPECT_EQ(listings(), 4);
+
+  // Found by the first path in listing order that goes round no loop.
+  fs.file("/p/b/c/settings.py");
+  EXPECT_EQ(down(fs, "/p", deep), "/p/a/x/c/settings.py");
+  EXPECT_EQ(directory(fs, "/p", deep), "/p/a/x/c/settings.py");
+}
+
+// A directory reached first by a long path and later by a shorter one is
+// searched again from there, as far as the shorter path allows.
+TEST(Loops, ShorterPathSearchesDeeper) {
+  FakeFileSystem fs;
+  fs.dir("/w");
+  fs.dir("/w/s");
+  fs.dir("/w/s/a");
+  fs.link("/w/s/a/l", "/w/s/b");
+  fs.dir("/w/s/b");
+  fs.dir("/w/s/b/c");
+  fs.file("/w/s/b/c/settings.py");
+  fs.dir("/w/s/x");
+  fs.dir("/w/s/x/y");
+  fs.link("/w/s/x/y/l", "/w/t");
+  fs.dir("/w/t");
+  fs.dir("/w/t/u");
+  fs.file("/w/t/u/.env");
+  EXPECT_EQ(down(fs, "/w/s", 2), "/w/s/b/c/settings.py");
+  EXPECT_EQ(directory(fs, "/w/s", 2), "/w/s/b/c/settings.py");
+  EXPECT_EQ(down(fs, "/w/s", 3), "/w/s/a/l/c/settings.py");
+  EXPECT_EQ(fs.lists.count("/w/s/b"), 0u);  // listed once, by its first path
+
+  // The start directory's scan reaches /w/t too deep; its parent's, in time.
+  ListingCache cache(fs);
+  Silent silent;
+  EXPECT_EQ(find_upward(cache, "/w/s", 1, 3, ".env", silent), "/w/t/u/.env");
+}
+
+// The file test inside "locked" fails whichever path leads there, and each
+// time ends the listing of the directory it was reached from.
+TEST(Loops, FailingFileTestFailsByEveryPath) {
+  FakeFileSystem fs;
+  fs.dir("/top");
+  fs.dir("/top/p1");
+  fs.dir("/top/p1/locked");
+  fs.unsearchable("/top/p1/locked");
+  fs.dir("/top/p2");
+  fs.link("/top/p2/k", "/top/p1/locked");
+  fs.dir("/top/p2/f");
+  fs.file("/top/p2/f/settings.py");
+  fs.dir("/top/z");
+  fs.file("/top/z/settings.py");
+  EXPECT_EQ(down(fs, "/top", 3), "/top/z/settings.py");
+  EXPECT_EQ(directory(fs, "/top", 3), "/top/p2/f/settings.py");
 }
