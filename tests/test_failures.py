@@ -1,8 +1,11 @@
 """How commands end when something goes wrong, as a script sees them: one
 error line, status 1 (130 and 143 for Ctrl-C and SIGTERM), no traceback,
 no password on the screen, nothing left running on the server."""
+import os
 import signal
+import socket
 import subprocess
+import sys
 import time
 
 import pytest
@@ -147,3 +150,42 @@ def test_malformed_files_are_one_line(run_talvo, tmp_path, name, content):
     p = run_talvo("show", "dbs", cwd=tmp_path)
     ended_on(p, 1, f"❌ Error: {tmp_path / name}: ")
     assert "Secret-Value" not in p.stdout + p.stderr
+
+
+def test_silent_server_ends_a_drop_in_ten_seconds(run_talvo):
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(8)  # the handshake completes in the backlog; nothing ever replies
+        port = silent.getsockname()[1]
+        p = run_talvo("-H", "127.0.0.1", "--port", str(port), "-P", "x", "drop", "user", "-u", "u",
+                      input="u\n")
+    ended_on(p, 1, f"❌ Error dropping user [1]: no answer from 127.0.0.1:{port} within 10 seconds")
+
+
+def test_directory_name_that_is_not_utf8(db, run_talvo, tmp_path):
+    project = os.path.join(os.fsencode(tmp_path), b"caf\xe9")
+    os.mkdir(project)
+    with open(os.path.join(project, b".env"), "w") as f:
+        f.write(f"DATABASE_URL=postgres://postgres:{db.password}@{db.host}:{db.port}/{DB}\n")
+    p = run_talvo("show", "tables", cwd=project)
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert "caf\\udce9/.env" in p.stdout  # the stray byte, shown as an escape
+
+
+UNREADABLE = """
+import sys, talvo.envloader, talvo.talvo as t
+def load_env(path):
+    raise PermissionError(13, "Permission denied", path)
+talvo.envloader.load_env = load_env
+sys.argv = ["talvo", "show", "dbs"]
+t.main()
+"""
+
+
+def test_unreadable_settings_file(tmp_path):
+    # Root reads any file, so the refusal is made where the file is opened.
+    # The permission retry asks for no password: $PASSWORD has one.
+    (tmp_path / ".env").write_text("POSTGRES_PORT=1\n")
+    p = subprocess.run([sys.executable, "-c", UNREADABLE], cwd=tmp_path, capture_output=True,
+                       text=True, env=talvo_environment(tmp_path, PASSWORD="x"), timeout=60)
+    ended_on(p, 1, f"❌ Error: [Errno 13] Permission denied: '{tmp_path / '.env'}'")
