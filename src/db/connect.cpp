@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "output/waiting.hpp"
 #include "settings/environment.hpp"
 
 namespace talvo::db {
@@ -9,14 +10,15 @@ namespace talvo::db {
 bridge::Coroutine open_connection(nb::dict kwargs) {
   kwargs["timeout"] = kConnectTimeoutSeconds;
   settings::add_tls_arguments(kwargs);
+  std::string where = text(kwargs.get("host", nb::none())) + ":" + text(kwargs.get("port", nb::none()));
   try {
-    co_return co_await nb::module_::import_("asyncpg").attr("connect")(**kwargs);
+    co_return co_await output::waiting("connecting to " + where,
+                                       nb::module_::import_("asyncpg").attr("connect")(**kwargs));
   } catch (nb::python_error& e) {
     // The driver's timeout has no message at all.
     if (!e.matches(PyExc_TimeoutError)) throw;
   }
-  std::string msg = "no answer from " + text(kwargs.get("host", nb::none())) + ":" +
-                    text(kwargs.get("port", nb::none())) + " within " +
+  std::string msg = "no answer from " + where + " within " +
                     std::to_string(kConnectTimeoutSeconds) + " seconds";
   PyErr_SetString(PyExc_TimeoutError, msg.c_str());
   throw nb::python_error();

@@ -4,11 +4,15 @@
 #include "db/admin_session.hpp"
 #include "db/db.hpp"
 #include "output/output.hpp"
+#include "output/waiting.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::db {
 
 namespace {
+
+constexpr const char* kCountOthersSql =
+    "SELECT count(*) FROM pg_stat_activity WHERE datname = $1 AND pid <> pg_backend_pid()";
 
 constexpr const char* kTerminateOthersSql =
     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
@@ -37,8 +41,14 @@ bridge::Coroutine drop_database(nb::object args) {
     log("notice", "port     : " + text(arg(args, "port")));
     const std::string name = sql_name(database);
     held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
+    // The server waits for the ended sessions to go before it drops.
+    nb::object others = co_await held.get().attr("fetchval")(kCountOthersSql, database);
     co_await held.get().attr("execute")(kTerminateOthersSql, database);
-    co_await held.get().attr("execute")("DROP DATABASE IF EXISTS " + name);
+    std::string waiting_for = truthy(others) ? "ending " + text(others) + " sessions of '" +
+                                                   shown(database) + "'"
+                                             : "dropping '" + shown(database) + "'";
+    co_await output::waiting(waiting_for,
+                             held.get().attr("execute")("DROP DATABASE IF EXISTS " + name));
     print("✅ Database '" + shown(database) + "' dropped successfully", palette::success, true);
     co_await close_connection(held);
   } catch (const nb::python_error& e) {
