@@ -194,6 +194,28 @@ def test_environment_and_password_file(server, run_talvo, tmp_path):
     assert [row[1] for row in table_rows(p.stdout)] == ["orders"], p.stdout + p.stderr
 
 
+def test_compose_file_gives_the_published_port(pg, run_talvo, tmp_path):
+    # The .env holds what the container reads; only the Compose file knows
+    # where the host reaches it.
+    lay_out(tmp_path, {".env": "DB_PASSWORD=" + pg.password + "\n", "compose.yaml": f"""
+        services:
+          web:
+            image: node:20
+            environment:
+              DATABASE_URL: postgres://postgres:${{DB_PASSWORD}}@db:5432/postgres
+          db:
+            image: postgres:16
+            ports:
+              - "127.0.0.1:{pg.port}:5432"
+            environment:
+              POSTGRES_PASSWORD: ${{DB_PASSWORD}}
+        """})
+    p = run_talvo("show", "dbs", cwd=tmp_path)
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert f"📄 Found settings at: {os.path.realpath(tmp_path)}/compose.yaml" in p.stdout
+    assert "🔍 Using host=127.0.0.1, user=postgres, db=postgres" in p.stdout
+
+
 def test_typed_database_wins_over_a_framework_file(server, run_talvo, tmp_path):
     lay_out(tmp_path, {".env": "POSTGRES_USER=app\nPOSTGRES_PASSWORD=s3cret!pw\n"})
     p = run_talvo("show", "tables", "-d", "postgres", cwd=tmp_path)

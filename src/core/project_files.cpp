@@ -1,6 +1,7 @@
 #include "core/project_files.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <set>
 
@@ -15,6 +16,12 @@ namespace {
 using namespace std::string_view_literals;
 
 constexpr ProjectFile kProjectFiles[] = {
+    // A Compose file knows the port the service is published on, which the
+    // .env beside it (read by the container, not by the host) does not.
+    {"compose.yaml", Reader::compose},
+    {"compose.yml", Reader::compose},
+    {"docker-compose.yml", Reader::compose},
+    {"docker-compose.yaml", Reader::compose},
     // Framework loaders read .env.local and .env.development over .env.
     {".env.local", Reader::dotenv},
     {".env.development", Reader::dotenv},
@@ -392,6 +399,104 @@ std::optional<Found> read_ini(const Node& doc) {
   return read_dotenv(doc);
 }
 
+// --- Docker Compose -----------------------------------------------------------
+
+constexpr std::string_view kPostgresImages[] = {"postgres", "postgis", "timescaledb", "pgvector"};
+
+bool postgres_image(std::string_view image) {
+  std::string lower = ascii_lower(image);
+  for (std::string_view name : kPostgresImages)
+    if (lower.find(name) != std::string::npos) return true;
+  return false;
+}
+
+// The service's environment, `environment:` as a map or as KEY=VALUE items,
+// interpolated; values from an env_file stand behind it.
+Node service_environment(const Node& service, const Environment& env) {
+  Node out = Node::map();
+  if (const Node* given = service.get("environment")) {
+    if (given->is_map()) {
+      for (const auto& [key, value] : given->entries)
+        if (auto v = value.value()) out.add(key, Node::text(compose_interpolate(*v, env)));
+    } else if (given->kind == Node::Kind::list) {
+      for (const Node& item : given->items) {
+        auto v = item.value();
+        if (!v) continue;
+        std::size_t eq = v->find('=');
+        if (eq == std::string::npos) continue;
+        out.add(v->substr(0, eq), Node::text(compose_interpolate(v->substr(eq + 1), env)));
+      }
+    }
+  }
+  if (service.get("env_file")) {
+    for (const auto& [key, value] : env)
+      if (!out.get(key)) out.add(key, Node::text(value));
+  }
+  return out;
+}
+
+struct Published {
+  std::optional<std::string> host, port;
+};
+
+// Where the container's port 5432 is published: "5433:5432",
+// "127.0.0.1:5433:5432/tcp", or {target: 5432, published: 5433, host_ip: ...}.
+std::optional<Published> published_port(const Node& service, const Environment& env) {
+  const Node* ports = service.get("ports");
+  if (ports == nullptr || ports->kind != Node::Kind::list) return std::nullopt;
+  for (const Node& entry : ports->items) {
+    Published p;
+    std::string target;
+    if (entry.is_map()) {
+      target = value_at(&entry, "target").value_or("");
+      p.port = value_at(&entry, "published");
+      p.host = value_at(&entry, "host_ip");
+    } else if (auto text = entry.value()) {
+      std::string spec = compose_interpolate(*text, env);
+      spec = spec.substr(0, spec.find('/'));
+      std::size_t last = spec.rfind(':');
+      if (last == std::string::npos) continue;  // a random host port: unknown here
+      target = spec.substr(last + 1);
+      std::string front = spec.substr(0, last);
+      std::size_t colon = front.rfind(':');
+      p.port = front.substr(colon == std::string::npos ? 0 : colon + 1);
+      if (colon != std::string::npos) p.host = front.substr(0, colon);
+    }
+    if (target != "5432" || !p.port || !is_port(*p.port)) continue;
+    if (p.host && (p.host->empty() || *p.host == "0.0.0.0" || *p.host == "::")) p.host.reset();
+    return p;
+  }
+  return std::nullopt;
+}
+
+std::optional<Found> read_compose(const Node& doc, const Environment& env) {
+  const Node* services = doc.is_map() ? doc.get("services") : nullptr;
+  if (services == nullptr || !services->is_map()) return std::nullopt;
+  for (const auto& [name, service] : services->entries) {
+    if (!service.is_map()) continue;
+    auto image = value_at(&service, "image");
+    if (!image || !postgres_image(*image)) continue;
+    auto published = published_port(service, env);
+    if (!published) continue;  // not reachable from this machine
+    Node vars = service_environment(service, env);
+    Endpoint e;
+    e.host = published->host;
+    e.port = published->port;
+    e.user = nonempty(value_at(&vars, "POSTGRES_USER"));
+    if (!e.user) e.user = nonempty(value_at(&vars, "POSTGRESQL_USERNAME"));
+    e.password = nonempty(value_at(&vars, "POSTGRES_PASSWORD"));
+    if (!e.password) e.password = nonempty(value_at(&vars, "POSTGRESQL_PASSWORD"));
+    e.database = nonempty(value_at(&vars, "POSTGRES_DB"));
+    if (!e.database) e.database = nonempty(value_at(&vars, "POSTGRESQL_DATABASE"));
+    // The image's own defaults: the database is named after the user, the
+    // user is postgres.
+    if (!e.user) e.user = "postgres";
+    if (!e.database) e.database = e.user;
+    return found(std::move(e), "Docker Compose");
+  }
+  return std::nullopt;
+}
+
 bool ends_with(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
 }
@@ -491,6 +596,7 @@ std::vector<Reader> readers_for(std::string_view file_name) {
     case Format::json:
     case Format::toml: return {Reader::config, Reader::dotenv};
     case Format::yaml:
+      if (ascii_lower(name).find("compose") != std::string::npos) return {Reader::compose};
       if (iequals(name, "database.yml") || iequals(name, "database.yaml"))
         return {Reader::rails, Reader::config};
       return {Reader::spring, Reader::config, Reader::rails, Reader::dotenv};
@@ -506,8 +612,60 @@ std::optional<Found> recognise(Reader reader, const Node& document, const Enviro
     case Reader::spring: return read_spring(document, env);
     case Reader::config: return read_config(document);
     case Reader::ini: return read_ini(document);
+    case Reader::compose: return read_compose(document, env);
   }
   return std::nullopt;
+}
+
+std::string compose_interpolate(std::string_view value, const Environment& env) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '$' || i + 1 >= value.size()) {
+      out.push_back(value[i]);
+      continue;
+    }
+    char next = value[i + 1];
+    if (next == '$') {
+      out.push_back('$');
+      ++i;
+      continue;
+    }
+    std::string_view name, fallback;
+    bool has_fallback = false, when_empty = false;
+    std::size_t end;
+    if (next == '{') {
+      end = value.find('}', i + 2);
+      if (end == std::string_view::npos) {
+        out.append(value.substr(i));
+        break;
+      }
+      std::string_view inner = value.substr(i + 2, end - i - 2);
+      std::size_t op = inner.find_first_of(":-");
+      name = inner.substr(0, op);
+      if (op != std::string_view::npos) {
+        when_empty = inner[op] == ':';
+        std::size_t dash = when_empty ? op + 1 : op;
+        if (dash < inner.size() && inner[dash] == '-') {
+          has_fallback = true;
+          fallback = inner.substr(dash + 1);
+        }
+      }
+    } else {
+      end = i + 1;
+      while (end < value.size() && (std::isalnum(static_cast<unsigned char>(value[end])) ||
+                                    value[end] == '_'))
+        ++end;
+      name = value.substr(i + 1, end - i - 1);
+      --end;
+    }
+    auto found = lookup(env, name);
+    if (found && !(when_empty && found->empty()))
+      out.append(*found);
+    else if (has_fallback)
+      out.append(fallback);
+    i = end;
+  }
+  return out;
 }
 
 std::vector<std::string> project_directories(ListingCache& cache, const std::string& start,

@@ -33,6 +33,7 @@ enum class Reader : unsigned char {
   spring,  // Spring Boot application.properties / application.yml
   config,  // config.json / config.yaml / ormconfig.json, flat or nested one level
   ini,     // INI with a [database] section (Gitea, Grafana) or Odoo's [options]
+  compose, // a Docker Compose file: its PostgreSQL service and published port
 };
 
 // The parser the binding layer uses to turn a file into a document.
@@ -53,8 +54,13 @@ Format format_for(std::string_view file_name);
 std::vector<Reader> readers_for(std::string_view file_name);
 
 // What a document says; nullopt unless it names a usable PostgreSQL source.
-// For `django` the document is the DATABASES mapping.
+// For `django` the document is the DATABASES mapping. For `compose`, `env`
+// is what Compose interpolates with: the process environment over the
+// variables of the .env beside the file.
 std::optional<Found> recognise(Reader reader, const Node& document, const Environment& env);
+
+// Compose's ${NAME}, ${NAME:-default}, ${NAME-default}, $NAME and $$.
+std::string compose_interpolate(std::string_view value, const Environment& env);
 
 // A source is used when it names a database.
 bool usable(const Endpoint& e);

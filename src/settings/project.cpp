@@ -120,11 +120,33 @@ std::optional<core::Node> read_document(const std::string& path, core::Reader re
   }
 }
 
+// What Compose interpolates a file with: the process environment, over the
+// variables of the .env beside the file.
+core::Environment compose_environment(const std::string& compose_file, core::Environment env) {
+  std::string env_file = core::join_path(core::parent_path(compose_file), ".env");
+  if (!is_regular_file(env_file)) return env;
+  try {
+    nb::object cfg = load_config(fs_text(env_file));
+    for (nb::handle key : cfg.attr("keys")()) {
+      nb::object value = cfg.attr("get")(key);
+      if (nb::isinstance<nb::str>(key) && nb::isinstance<nb::str>(value))
+        env.emplace(utf8(key), utf8(value));  // a variable already set wins
+    }
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    note_unreadable(message(e));
+  }
+  return env;
+}
+
 std::optional<core::Found> read_as(const std::string& path, core::Reader reader,
                                   const core::Environment& env) {
   std::optional<core::Node> doc = read_document(path, reader);
   std::optional<core::Found> found;
-  if (doc) found = core::recognise(reader, *doc, env);
+  if (doc && reader == core::Reader::compose)
+    found = core::recognise(reader, *doc, compose_environment(path, env));
+  else if (doc)
+    found = core::recognise(reader, *doc, env);
   // A settings module that gave nothing (an import it cannot make, values
   // it expects from the environment): its project's .env says the same.
   if (!found && reader == core::Reader::django) {

@@ -20,6 +20,11 @@ Node m(Entries entries) {
 }
 Node t(const char* s) { return Node::text(s); }
 Node num(const char* s) { return Node::number(s); }
+Node l(std::initializer_list<Node> items) {
+  Node n = Node::list();
+  n.items.assign(items);
+  return n;
+}
 
 struct Want {
   const char* framework;
@@ -133,6 +138,37 @@ TEST(ProjectFiles, Recognisers) {
   for (const Case& c : cases) expect(recognise(c.reader, c.document, env), c.want, c.name);
 }
 
+TEST(ProjectFiles, ComposeServices) {
+  const Environment env{{"PW", "from-env"}, {"PORT_DB", "5433"}, {"EMPTY", ""}};
+  auto compose = [](Node db) { return m({{"services", m({{"web", m({{"image", t("node:20")}})}, {"db", db}})}}); };
+  const Case cases[] = {
+      {"published port, variables interpolated, image defaults", Reader::compose,
+       compose(m({{"image", t("postgres:16-alpine")},
+                  {"ports", l({t("127.0.0.1:${PORT_DB}:5432/tcp")})},
+                  {"environment", m({{"POSTGRES_PASSWORD", t("${PW}")}})}})),
+       {"Docker Compose", "127.0.0.1", "5433", "postgres", "from-env", "postgres"}},
+      {"list environment, long port syntax", Reader::compose,
+       compose(m({{"image", t("postgis/postgis")},
+                  {"ports", l({m({{"target", num("5432")}, {"published", t("6000")}})})},
+                  {"environment", l({t("POSTGRES_USER=app"), t("POSTGRES_DB=${EMPTY:-shop}")})}})),
+       {"Docker Compose", nullptr, "6000", "app", nullptr, "shop"}},
+      {"nothing published: not reachable from here", Reader::compose,
+       compose(m({{"image", t("postgres")}, {"ports", l({t("5432")})}})), {}},
+      {"no PostgreSQL service", Reader::compose,
+       compose(m({{"image", t("mysql:8")}, {"ports", l({t("3306:3306")})}})), {}},
+  };
+  for (const Case& c : cases) expect(recognise(c.reader, c.document, env), c.want, c.name);
+
+  struct {
+    const char *in, *out;
+  } interpolations[] = {
+      {"${PW}", "from-env"},       {"$PW-x", "from-env-x"}, {"${NOPE:-d}", "d"},
+      {"${EMPTY:-d}", "d"},        {"${EMPTY-d}", ""},      {"$$PW", "$PW"},
+      {"a${NOPE}b", "ab"},         {"${unclosed", "${unclosed"},
+  };
+  for (const auto& c : interpolations) EXPECT_EQ(compose_interpolate(c.in, env), c.out) << c.in;
+}
+
 TEST(ProjectFiles, ReadersOfANamedFile) {
   struct {
     const char* name;
@@ -147,6 +183,7 @@ TEST(ProjectFiles, ReadersOfANamedFile) {
       {"prod.env", {Reader::dotenv}, Format::dotenv},
       {".env.local", {Reader::dotenv}, Format::dotenv},
       {"config.JSON", {Reader::config, Reader::dotenv}, Format::json},
+      {"deploy/docker-compose.prod.yml", {Reader::compose}, Format::yaml},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(readers_for(c.name), c.readers) << c.name;
