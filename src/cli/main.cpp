@@ -7,6 +7,7 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
+#include "cli/discovery.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -37,18 +38,6 @@ void print_version_line() {
 }
 
 
-// Discovered settings win over the command line for these three.
-void copy_settings(nb::handle args, nb::handle db_config) {
-  nb::object database = setting(db_config, "database");
-  nb::setattr(args, "database",
-              truthy(database) ? database : nb::getattr(args, "database", nb::none()));
-  nb::object host = setting(db_config, "host");
-  nb::setattr(args, "hostname", truthy(host) ? host : nb::getattr(args, "hostname", nb::none()));
-  nb::object port = setting(db_config, "port");
-  nb::setattr(args, "port",
-              truthy(port) ? nb::object(nb::int_(port)) : nb::getattr(args, "port", nb::none()));
-}
-
 nb::object subcommand_parser(nb::handle parser, const char* command, const char* word) {
   for (nb::handle action : parser.attr("_actions")) {
     if (word_of(action, "dest") != command) continue;
@@ -62,41 +51,10 @@ struct Parsed {
   settings::GivenOptions given;
 };
 
-// Whether the operator typed a top-level option whose default is not None.
-// Parsing into a record that already holds a marker for it leaves the marker
-// where the option was not typed: argparse only sets defaults for
-// attributes a record lacks.
-class TypedOptions {
- public:
-  TypedOptions() : marker_(nb::module_::import_("builtins").attr("object")()) {}
-
-  nb::object record() const {
-    nb::dict preset;
-    for (const char* name : kNames) preset[name] = marker_;
-    return nb::module_::import_("argparse").attr("Namespace")(**preset);
-  }
-
-  // Puts the defaults where the marker is left; true where the option was typed.
-  bool settle(nb::handle args, nb::handle parser, const char* name) const {
-    if (!nb::getattr(args, name, nb::none()).is(marker_)) return true;
-    nb::setattr(args, name, parser.attr("get_default")(name));
-    return false;
-  }
-
- private:
-  static constexpr const char* kNames[] = {"hostname", "user", "port"};
-  nb::object marker_;
-};
-
 Parsed parse_command_line(nb::handle parser, nb::handle words) {
   TypedOptions typed;
   nb::object args = parser.attr("parse_args")(words, typed.record());
-  settings::GivenOptions given;
-  given.host = typed.settle(args, parser, "hostname");
-  given.user = typed.settle(args, parser, "user");
-  given.port = typed.settle(args, parser, "port");
-  given.password = !nb::getattr(args, "passwd", nb::none()).is_none();
-  given.database = !nb::getattr(args, "database", nb::none()).is_none();
+  settings::GivenOptions given = typed.settle(args, parser);
   return {args, given};
 }
 
@@ -195,9 +153,7 @@ void run_command_line() {
     nb::setattr(args, "up_level", nb::int_(0));
     nb::setattr(args, "down_level", nb::int_(0));
   }
-  nb::object db_config = settings::discover_for_command(args, given);
-  log("info", "db_config:: " + text(output::masked(db_config)));
-  if (truthy(db_config)) copy_settings(args, db_config);
+  nb::object db_config = discover_settings(args, given);
 
   if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");
   log("warning", "args.command: " + text(nb::getattr(args, "command", nb::none())));
