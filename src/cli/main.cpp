@@ -1,13 +1,16 @@
 // The program's entry point.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <nanobind/stl/string_view.h>
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "cli/discovery.hpp"
+#include "core/completion.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -17,6 +20,30 @@ namespace talvo::cli {
 namespace {
 
 constexpr std::string_view kVersionWords[] = {"--version", "-v"};
+
+// Set by the completion scripts on every press of TAB.
+constexpr const char* kCompletionVariable = "_ARGCOMPLETE";
+
+bool completing() {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  return truthy(environ.attr("__contains__")(kCompletionVariable));
+}
+
+// `talvo --completion SHELL`, answered before the grammar is even built:
+// shells run it at every start.
+std::optional<std::string> completion_script_requested(nb::handle argv) {
+  std::vector<std::string> held;
+  bool program_name = true;
+  for (nb::handle word : argv) {
+    if (std::exchange(program_name, false)) continue;
+    if (!nb::isinstance<nb::str>(word)) return std::nullopt;
+    held.push_back(utf8(word));
+  }
+  std::vector<std::string_view> words(held.begin(), held.end());
+  auto shell = core::completion_request(words);
+  if (!shell) return std::nullopt;
+  return std::string(*shell);
+}
 
 bool version_requested(nb::handle argv) {
   for (nb::handle word : argv) {
@@ -130,8 +157,16 @@ constexpr int kTerminatedStatus = 143;   // 128 + SIGTERM
 }
 
 void run_command_line() {
-  settings::DiscoveryScope scope;
+  if (completing()) {
+    routine("complete_command_line")();
+    return;
+  }
   nb::object argv = nb::module_::import_("sys").attr("argv");
+  if (auto shell = completion_script_requested(argv)) {
+    routine("print_completion_script")(*shell);
+    exit_process(0);
+  }
+  settings::DiscoveryScope scope;
   if (version_requested(argv)) {
     print_version_line();
     exit_process(0);
@@ -148,6 +183,12 @@ void run_command_line() {
     if (!std::exchange(program_name, false)) words.append(word);
   }
   auto [args, given] = parse_command_line(parser, words);
+  // Among other top-level options the request goes through the grammar.
+  nb::object shell = arg(args, "completion");
+  if (!shell.is_none()) {
+    routine("print_completion_script")(shell);
+    exit_process(0);
+  }
 
   if (defines(args, "CONFIG")) {
     nb::setattr(args, "up_level", nb::int_(0));
