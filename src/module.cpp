@@ -43,5 +43,6 @@ NB_MODULE(talvo, m) {
   cli::define_grammar(m);
   cli::define_password_policy(m);
   cli::define_routing(m);
+  cli::define_completion(m);
   cli::define_main(m);
 }

@@ -1,5 +1,5 @@
-// The command-line front end: start-up switch, entry, grammar, routing and
-// the superuser password policy.
+// The command-line front end: start-up switch, entry, grammar, routing, the
+// superuser password policy and shell completion.
 #pragma once
 
 #include "pyutil.hpp"
@@ -14,6 +14,7 @@ void define_version(nb::module_& m);          // get_version
 void define_grammar(nb::module_& m);          // setup_argument_parser
 void define_password_policy(nb::module_& m);  // command_requires_superuser, ensure_superuser_password
 void define_routing(nb::module_& m);          // run_command
+void define_completion(nb::module_& m);       // print_completion_script, complete_command_line
 void define_main(nb::module_& m);             // main
 
 }  // namespace talvo::cli

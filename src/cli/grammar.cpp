@@ -1,9 +1,11 @@
 // The command-line grammar, built on argparse with rich-argparse's help
 // formatter on every parser.
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "cli/cli.hpp"
+#include "core/completion.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -116,6 +118,11 @@ void add_global_options(const Grammar& g, nb::handle p) {
   add_debug(p);
   p.attr("add_argument")("-v", "--version", "dest"_a = "version", "action"_a = "store_true",
                          "help"_a = "Show version");
+  nb::list shells;
+  for (std::string_view shell : core::kCompletionShells) shells.append(nb::str(shell.data(), shell.size()));
+  p.attr("add_argument")("--completion", "dest"_a = "completion", "choices"_a = shells,
+                         "metavar"_a = "SHELL", "default"_a = nb::none(),
+                         "help"_a = "Print the shell completion script (bash, zsh or fish)");
 }
 
 void add_show(const Grammar& g, nb::handle commands) {

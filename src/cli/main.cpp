@@ -1,12 +1,16 @@
 // The program's entry point.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <nanobind/stl/string_view.h>
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
+#include "cli/discovery.hpp"
+#include "core/completion.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -16,6 +20,30 @@ namespace talvo::cli {
 namespace {
 
 constexpr std::string_view kVersionWords[] = {"--version", "-v"};
+
+// Set by the completion scripts on every press of TAB.
+constexpr const char* kCompletionVariable = "_ARGCOMPLETE";
+
+bool completing() {
+  nb::object environ = nb::module_::import_("os").attr("environ");
+  return truthy(environ.attr("__contains__")(kCompletionVariable));
+}
+
+// `talvo --completion SHELL`, answered before the grammar is even built:
+// shells run it at every start.
+std::optional<std::string> completion_script_requested(nb::handle argv) {
+  std::vector<std::string> held;
+  bool program_name = true;
+  for (nb::handle word : argv) {
+    if (std::exchange(program_name, false)) continue;
+    if (!nb::isinstance<nb::str>(word)) return std::nullopt;
+    held.push_back(utf8(word));
+  }
+  std::vector<std::string_view> words(held.begin(), held.end());
+  auto shell = core::completion_request(words);
+  if (!shell) return std::nullopt;
+  return std::string(*shell);
+}
 
 bool version_requested(nb::handle argv) {
   for (nb::handle word : argv) {
@@ -37,18 +65,6 @@ void print_version_line() {
 }
 
 
-// Discovered settings win over the command line for these three.
-void copy_settings(nb::handle args, nb::handle db_config) {
-  nb::object database = setting(db_config, "database");
-  nb::setattr(args, "database",
-              truthy(database) ? database : nb::getattr(args, "database", nb::none()));
-  nb::object host = setting(db_config, "host");
-  nb::setattr(args, "hostname", truthy(host) ? host : nb::getattr(args, "hostname", nb::none()));
-  nb::object port = setting(db_config, "port");
-  nb::setattr(args, "port",
-              truthy(port) ? nb::object(nb::int_(port)) : nb::getattr(args, "port", nb::none()));
-}
-
 nb::object subcommand_parser(nb::handle parser, const char* command, const char* word) {
   for (nb::handle action : parser.attr("_actions")) {
     if (word_of(action, "dest") != command) continue;
@@ -62,41 +78,10 @@ struct Parsed {
   settings::GivenOptions given;
 };
 
-// Whether the operator typed a top-level option whose default is not None.
-// Parsing into a record that already holds a marker for it leaves the marker
-// where the option was not typed: argparse only sets defaults for
-// attributes a record lacks.
-class TypedOptions {
- public:
-  TypedOptions() : marker_(nb::module_::import_("builtins").attr("object")()) {}
-
-  nb::object record() const {
-    nb::dict preset;
-    for (const char* name : kNames) preset[name] = marker_;
-    return nb::module_::import_("argparse").attr("Namespace")(**preset);
-  }
-
-  // Puts the defaults where the marker is left; true where the option was typed.
-  bool settle(nb::handle args, nb::handle parser, const char* name) const {
-    if (!nb::getattr(args, name, nb::none()).is(marker_)) return true;
-    nb::setattr(args, name, parser.attr("get_default")(name));
-    return false;
-  }
-
- private:
-  static constexpr const char* kNames[] = {"hostname", "user", "port"};
-  nb::object marker_;
-};
-
 Parsed parse_command_line(nb::handle parser, nb::handle words) {
   TypedOptions typed;
   nb::object args = parser.attr("parse_args")(words, typed.record());
-  settings::GivenOptions given;
-  given.host = typed.settle(args, parser, "hostname");
-  given.user = typed.settle(args, parser, "user");
-  given.port = typed.settle(args, parser, "port");
-  given.password = !nb::getattr(args, "passwd", nb::none()).is_none();
-  given.database = !nb::getattr(args, "database", nb::none()).is_none();
+  settings::GivenOptions given = typed.settle(args, parser);
   return {args, given};
 }
 
@@ -172,8 +157,16 @@ constexpr int kTerminatedStatus = 143;   // 128 + SIGTERM
 }
 
 void run_command_line() {
-  settings::DiscoveryScope scope;
+  if (completing()) {
+    routine("complete_command_line")();
+    return;
+  }
   nb::object argv = nb::module_::import_("sys").attr("argv");
+  if (auto shell = completion_script_requested(argv)) {
+    routine("print_completion_script")(*shell);
+    exit_process(0);
+  }
+  settings::DiscoveryScope scope;
   if (version_requested(argv)) {
     print_version_line();
     exit_process(0);
@@ -190,15 +183,18 @@ void run_command_line() {
     if (!std::exchange(program_name, false)) words.append(word);
   }
   auto [args, given] = parse_command_line(parser, words);
+  // Among other top-level options the request goes through the grammar.
+  nb::object shell = arg(args, "completion");
+  if (!shell.is_none()) {
+    routine("print_completion_script")(shell);
+    exit_process(0);
+  }
 
   if (defines(args, "CONFIG")) {
     nb::setattr(args, "up_level", nb::int_(0));
     nb::setattr(args, "down_level", nb::int_(0));
   }
-  nb::object db_config = settings::discover_for_command(args, given);
-  // The double colon is this line's long-standing text.
-  log("info", "db_config:: " + text(output::masked(db_config)));
-  if (truthy(db_config)) copy_settings(args, db_config);
+  nb::object db_config = discover_settings(args, given);
 
   if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");
   log("warning", "args.command: " + text(nb::getattr(args, "command", nb::none())));
