@@ -1,4 +1,5 @@
 // The program's entry point.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -7,6 +8,7 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
+#include "core/data_format.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -100,6 +102,24 @@ Parsed parse_command_line(nb::handle parser, nb::handle words) {
   return {args, given};
 }
 
+std::optional<core::DataFormat> format_arg(nb::handle args, const char* name) {
+  nb::object value = nb::getattr(args, name, nb::none());
+  if (value.is_none()) return std::nullopt;
+  return core::parse_format(text(value));
+}
+
+// A command that takes --format gets the one it uses in args.format, and
+// from then on its messages keep off standard output when that is CSV or
+// JSON. The other commands print as they always have.
+void settle_format(nb::handle args) {
+  if (!defines(args, "format")) return;
+  core::DataFormat format =
+      core::settle_format(format_arg(args, "global_format"), format_arg(args, "format"));
+  std::string_view name = core::format_name(format);
+  nb::setattr(args, "format", nb::str(name.data(), name.size()));
+  output::MessagesAside::set(format != core::DataFormat::table);
+}
+
 void run_to_completion(nb::object coroutine) {
   // A Runner cancels the task on Ctrl-C and lets it finish its cleanup
   // before the interruption goes on.
@@ -190,6 +210,7 @@ void run_command_line() {
     if (!std::exchange(program_name, false)) words.append(word);
   }
   auto [args, given] = parse_command_line(parser, words);
+  settle_format(args);
 
   if (defines(args, "CONFIG")) {
     nb::setattr(args, "up_level", nb::int_(0));
@@ -211,6 +232,7 @@ void run_command_line() {
 
 void main_entry() {
   reset_outcome();
+  output::MessagesAside::set(false);
   terminated = false;
   TerminationHandler on_sigterm;
   try {

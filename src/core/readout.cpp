@@ -65,10 +65,6 @@ std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_te
   return std::nullopt;
 }
 
-bool is_select(std::string_view upper_trimmed_text) {
-  return upper_trimmed_text.starts_with("SELECT");
-}
-
 std::int64_t display_limit(std::optional<std::int64_t> limit) {
   if (!limit || *limit == 0) return 100;
   return *limit;

@@ -37,9 +37,6 @@ inline constexpr std::string_view kDangerousKeywords[] = {
 // plain substring: "UPDATE" is found inside LAST_UPDATED.
 std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_text);
 
-// Whether the trimmed, upper-cased query text takes the row-fetching path.
-bool is_select(std::string_view upper_trimmed_text);
-
 // The display limit: none or 0 means 100; anything else is kept, negative
 // values included.
 std::int64_t display_limit(std::optional<std::int64_t> limit);

@@ -51,8 +51,13 @@ class WindowedRows {
   WindowedRows(RowWriter& writer, RowWindow window) : writer_(writer), window_(window) {}
 
   void row(std::span<const Field> fields);
+  // How many more rows the window takes; nullopt when it takes every row.
+  std::optional<std::int64_t> still_wanted() const {
+    if (!window_.first) return std::nullopt;
+    return *window_.first > seen_ ? *window_.first - seen_ : 0;
+  }
   // Whether the window has all the rows it takes: the rest need only be counted.
-  bool full() const { return window_.first && seen_ >= *window_.first; }
+  bool full() const { return still_wanted() == 0; }
   std::int64_t seen() const { return seen_; }
 
  private:

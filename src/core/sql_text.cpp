@@ -71,6 +71,10 @@ std::size_t past_block_comment(std::string_view s, std::size_t at) {
 
 }  // namespace
 
+bool refuses_wrapping(std::string_view sqlstate) {
+  return sqlstate == "42601" || sqlstate == "0A000";
+}
+
 std::string_view statement_body(std::string_view s) {
   std::size_t end = 0;  // just past the last character of a token
   std::size_t i = 0;

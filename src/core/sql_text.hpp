@@ -14,4 +14,10 @@ namespace talvo::core {
 // whole, so what they hold never counts.
 std::string_view statement_body(std::string_view sql);
 
+// Whether an error (by its SQLSTATE) says the wrapper could not hold the
+// statement: a syntax error (DECLARE and COPY take only some statements) or
+// a feature not supported (a data-modifying WITH in a cursor). Both are
+// raised while the text is analysed, before anything runs.
+bool refuses_wrapping(std::string_view sqlstate);
+
 }  // namespace talvo::core

@@ -40,15 +40,6 @@ TEST(DangerousKeyword, SubstringsInOrder) {
   EXPECT_EQ(find_dangerous_keyword("drop table t"), std::nullopt);
 }
 
-TEST(IsSelect, OnlyTextsBeginningWithSelect) {
-  EXPECT_TRUE(is_select("SELECT 1"));
-  EXPECT_TRUE(is_select("SELECTX"));
-  EXPECT_FALSE(is_select("WITH X AS (SELECT 1) SELECT * FROM X"));
-  EXPECT_FALSE(is_select("(SELECT 1)"));
-  EXPECT_FALSE(is_select("/* C */ SELECT 1"));
-  EXPECT_FALSE(is_select(""));
-}
-
 TEST(DisplayLimit, NoneAndZeroMeanHundred) {
   EXPECT_EQ(display_limit(std::nullopt), 100);
   EXPECT_EQ(display_limit(0), 100);

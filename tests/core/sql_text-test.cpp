@@ -4,6 +4,7 @@
 
 #include <utility>
 
+using talvo::core::refuses_wrapping;
 using talvo::core::statement_body;
 
 TEST(StatementBody, EndsAtTheLastToken) {
@@ -32,4 +33,12 @@ TEST(StatementBody, EndsAtTheLastToken) {
       {"SELECT 'open -- ;", "SELECT 'open -- ;"},
   };
   for (const auto& [sql, body] : cases) EXPECT_EQ(statement_body(sql), body) << sql;
+}
+
+TEST(RefusesWrapping, SyntaxAndUnsupportedFeaturesOnly) {
+  EXPECT_TRUE(refuses_wrapping("42601"));
+  EXPECT_TRUE(refuses_wrapping("0A000"));
+  EXPECT_FALSE(refuses_wrapping("22012"));  // division by zero: the statement ran
+  EXPECT_FALSE(refuses_wrapping("42P01"));
+  EXPECT_FALSE(refuses_wrapping(""));
 }
