@@ -97,6 +97,9 @@ void add_levels(const Grammar& g, nb::handle p) {
 constexpr const char* kFormatHelp =
     "Output format: table (default), csv or json; csv and json write only the data to "
     "standard output and every message to standard error";
+constexpr const char* kQueryFormatHelp =
+    "Output format: table (default), csv or json; csv and json write every row unless "
+    "--limit is given, only the data to standard output and every message to standard error";
 constexpr const char* kGlobalFormatHelp =
     "Output format of show, describe and query: table (default), csv or json; one given "
     "after the command word wins";
@@ -201,7 +204,7 @@ void add_query(const Grammar& g, nb::handle commands) {
                          "default"_a = nb::none(), "help"_a = "Limit rows displayed (default: 100)");
   add_debug(p);
   add_levels(g, p);
-  add_format(p);
+  add_format(p, "format", kQueryFormatHelp);
 }
 
 void add_backup(const Grammar& g, nb::handle commands) {
