@@ -72,12 +72,15 @@ def db(pg):
 
 
 @pytest.fixture
-def talvo(db, run_talvo, tmp_path):
-    """Runs talvo in a project whose .env names the test database."""
-    write_env_file(tmp_path, db, database=DB)
+def talvo(db, run_talvo, tmp_path_factory):
+    """Runs talvo in a project whose .env names the test database. The
+    project is a directory of its own, out of reach of the in-process tests'
+    settings search."""
+    project = tmp_path_factory.mktemp("project")
+    write_env_file(project, db, database=DB)
 
     def go(*argv):
-        p = run_talvo(*argv, cwd=tmp_path)
+        p = run_talvo(*argv, cwd=project)
         assert "Traceback" not in p.stdout + p.stderr, p.stderr
         return p
 

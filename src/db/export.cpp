@@ -3,6 +3,7 @@
 #include <datetime.h>
 
 #include <algorithm>
+#include <limits>
 #include <span>
 #include <stdexcept>
 
@@ -19,7 +20,8 @@ constexpr std::size_t kDrainSize = 1 << 16;
 // enough that a batch of wide rows stays small.
 constexpr std::int64_t kBatchRows = 5000;
 
-constexpr const char* kCursor = "talvo_rows";
+// FETCH takes a count of at most this.
+constexpr std::int64_t kLargestFetch = std::numeric_limits<std::int32_t>::max();
 
 std::string_view utf8_view(nb::handle s) {
   Py_ssize_t size = 0;
@@ -196,21 +198,34 @@ bridge::Coroutine copy_rows(nb::object conn, nb::object body, std::shared_ptr<Ex
   co_return tag;
 }
 
-std::string record_cursor_sql(std::string_view body) {
-  std::string sql = "DECLARE ";
-  sql += kCursor;
-  sql += " NO SCROLL CURSOR FOR SELECT talvo_row::text FROM (\n";
+namespace cursor {
+
+std::string declare(std::string_view body) {
+  std::string sql = "DECLARE talvo_rows NO SCROLL CURSOR FOR\n";
+  sql += body;
+  return sql;
+}
+
+std::string declare_row_texts(std::string_view body) {
+  std::string sql = "DECLARE talvo_rows NO SCROLL CURSOR FOR SELECT talvo_row::text FROM (\n";
   sql += body;
   sql += "\n) AS talvo_row";
   return sql;
 }
 
+std::string fetch(std::optional<std::int64_t> count) {
+  if (!count || *count > kLargestFetch) return "FETCH ALL FROM talvo_rows";
+  return "FETCH " + std::to_string(*count) + " FROM talvo_rows";
+}
+
+}  // namespace cursor
+
 bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out) {
   core::RecordText record;
   while (!out->rows.full()) {
     std::int64_t want = std::min(kBatchRows, out->rows.still_wanted().value_or(kBatchRows));
-    bridge::Traced<> batch = co_await conn.attr("fetch")(
-        "FETCH " + std::to_string(want) + " FROM " + kCursor);
+    const std::string fetch = cursor::fetch(want);
+    bridge::Traced<> batch = co_await conn.attr("fetch")(fetch);
     for (nb::handle row : batch) {
       if (!record.parse(utf8_view(row[0]))) throw std::runtime_error("unexpected row text");
       out->rows.row(record.fields());
@@ -218,7 +233,7 @@ bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out) {
     out->drain(false);
     if (static_cast<std::int64_t>(nb::len(batch)) < want) co_return nb::none();  // no more rows
   }
-  bridge::Traced<> tag = co_await conn.attr("execute")(std::string("MOVE FORWARD ALL IN ") + kCursor);
+  bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
   out->counted = core::tag_count(text(tag)).value_or(0);
   co_return nb::none();
 }

@@ -63,13 +63,24 @@ void export_records(nb::handle records, Export& out,
 bridge::Coroutine copy_rows(nb::object conn, nb::object body, std::shared_ptr<Export> out,
                             bool passthrough);
 
-// Rows from the open cursor `cursor` whose rows are row values' text (see
-// record_cursor_sql), as many as the window takes, in batches; the rest are
-// counted by moving past them.
-bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out);
+// The one cursor a command's rows come through, and its statements.
+namespace cursor {
 
-// DECLARE for cursor_rows: the statement's rows, each as one row value's
-// text, so the server writes every value in its own text form.
-std::string record_cursor_sql(std::string_view body);
+// DECLARE for the statement's own rows.
+std::string declare(std::string_view body);
+// DECLARE for the statement's rows as one row value's text each, so the
+// server writes every value in its own text form (see cursor_rows).
+std::string declare_row_texts(std::string_view body);
+// FETCH `count` rows; every row when there is no count, or one larger than
+// FETCH takes.
+std::string fetch(std::optional<std::int64_t> count);
+// Its command tag counts the rows left, none of which is transferred.
+inline constexpr const char* kMoveRest = "MOVE FORWARD ALL IN talvo_rows";
+
+}  // namespace cursor
+
+// Rows from a cursor declared with cursor::declare_row_texts, as many as the
+// window takes, in batches; the rest are counted by moving past them.
+bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out);
 
 }  // namespace talvo::db

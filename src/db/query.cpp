@@ -3,7 +3,6 @@
 // CSV or JSON); one that returns none is executed and confirmed.
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -72,11 +71,6 @@ constexpr const char* kBegin = "BEGIN";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kTry = "SAVEPOINT talvo_try";
 constexpr const char* kTryAgain = "ROLLBACK TO SAVEPOINT talvo_try";
-constexpr const char* kDeclare = "DECLARE talvo_rows NO SCROLL CURSOR FOR\n";
-constexpr const char* kFetchAll = "FETCH ALL FROM talvo_rows";
-constexpr const char* kMoveRest = "MOVE FORWARD ALL IN talvo_rows";
-// FETCH takes a count of at most this.
-constexpr std::int64_t kLargestFetch = std::numeric_limits<std::int32_t>::max();
 
 // JSON is made from the server's text forms, so they must be the ones its
 // rules read: ISO dates (the day-month order used to read dates is a part
@@ -154,30 +148,27 @@ bridge::Coroutine begin_reading(nb::object conn) {
 // The rows a table shows, and how many the statement returned: (rows, total).
 bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::object body,
                                  std::int64_t limit) {
-  bool whole = false;
+  bool refused_cursor = false;
   co_await conn.attr("execute")(kTry);
   try {
-    co_await conn.attr("execute")(kDeclare + utf8(body));
+    co_await conn.attr("execute")(cursor::declare(utf8(body)));
   } catch (nb::python_error& e) {
     if (!refused(e)) throw;
-    whole = true;
+    refused_cursor = true;
   }
-  if (whole) {
+  if (refused_cursor) {
     co_await conn.attr("execute")(kTryAgain);
     bridge::Traced<> rows = co_await statement.attr("fetch")();
     co_return nb::make_tuple(nb::handle(rows), nb::len(rows));
   }
   // A negative limit leaves out the last rows, which are only known once
-  // every row has come.
-  const bool every_row = limit < 0 || limit > kLargestFetch;
-  // Built apart from the co_await: GCC may destroy a temporary of a
-  // conditional expression there twice.
-  const std::string fetch =
-      every_row ? std::string(kFetchAll) : "FETCH " + std::to_string(limit) + " FROM talvo_rows";
+  // every row has come. (Built apart from the co_await: GCC may destroy a
+  // temporary of a conditional expression there twice.)
+  const std::string fetch = cursor::fetch(limit < 0 ? std::nullopt : std::optional(limit));
   bridge::Traced<> rows = co_await conn.attr("fetch")(fetch);
   auto total = static_cast<std::int64_t>(nb::len(rows));
-  if (!every_row && total == limit) {
-    bridge::Traced<> tag = co_await conn.attr("execute")(kMoveRest);
+  if (limit >= 0 && total == limit) {
+    bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
     total += core::tag_count(text(tag)).value_or(0);
   }
   co_return nb::make_tuple(nb::handle(rows), total);
@@ -190,34 +181,34 @@ bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::obje
 // hold either (SHOW, EXPLAIN) is fetched whole.
 bridge::Coroutine export_rows(nb::object conn, nb::object statement, nb::object body,
                               std::shared_ptr<Export> out, bool limited, bool csv) {
-  bool whole = false;
   if (limited) {
+    bool refused_cursor = false;
     co_await conn.attr("execute")(kTry);
     try {
-      co_await conn.attr("execute")(record_cursor_sql(utf8(body)));
+      co_await conn.attr("execute")(cursor::declare_row_texts(utf8(body)));
     } catch (nb::python_error& e) {
       if (!refused(e)) throw;
-      whole = true;
+      refused_cursor = true;
     }
-    if (!whole) {
+    if (!refused_cursor) {
       co_await cursor_rows(conn, out);
       co_return out->rows.seen() + out->counted;
     }
     co_await conn.attr("execute")(kTryAgain);
-    whole = false;
   }
 
   // Unlimited CSV is COPY's own, passed straight through.
   const bool passthrough = csv && !limited;
+  bool refused_copy = false;
   co_await conn.attr("execute")(kTry);
   bridge::Traced<> tag;
   try {
     tag = co_await copy_rows(conn, body, out, passthrough);
   } catch (nb::python_error& e) {
     if (out->received || !refused(e)) throw;
-    whole = true;
+    refused_copy = true;
   }
-  if (!whole) {
+  if (!refused_copy) {
     if (passthrough) co_return core::tag_count(text(tag)).value_or(0);
     co_return out->rows.seen();
   }
