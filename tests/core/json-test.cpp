@@ -94,17 +94,3 @@ TEST(JsonValue, Arrays) {
   };
   for (const Case& c : cases) EXPECT_EQ(json_of(c.kind, c.text), c.json) << c.text;
 }
-
-TEST(JsonKinds, BuiltInTypes) {
-  EXPECT_EQ(value_kind(23), (ValueKind{JsonKind::number}));
-  EXPECT_EQ(value_kind(1700), (ValueKind{JsonKind::number}));
-  EXPECT_EQ(value_kind(1007), (ValueKind{JsonKind::number, true}));
-  EXPECT_EQ(value_kind(16), (ValueKind{JsonKind::boolean}));
-  EXPECT_EQ(value_kind(3802), (ValueKind{JsonKind::json}));
-  EXPECT_EQ(value_kind(1184), (ValueKind{JsonKind::timestamp}));
-  EXPECT_EQ(value_kind(1009), (ValueKind{JsonKind::string, true}));
-  EXPECT_EQ(value_kind(25), ValueKind{});        // text
-  EXPECT_EQ(value_kind(1186), ValueKind{});      // interval
-  EXPECT_EQ(value_kind(1020), ValueKind{});      // box[]: semicolons between elements
-  EXPECT_EQ(value_kind(123456), ValueKind{});    // a type of the database's own
-}
