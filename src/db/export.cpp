@@ -15,6 +15,7 @@
 namespace talvo::db {
 namespace {
 
+// Text is handed to standard output in pieces of about this size.
 constexpr std::size_t kDrainSize = 1 << 16;
 // Rows a FETCH asks for at a time: enough to keep round trips few, few
 // enough that a batch of wide rows stays small.
