@@ -6,6 +6,7 @@
 
 #include "cli/cli.hpp"
 #include "core/completion.hpp"
+#include "core/data_format.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -93,6 +94,32 @@ void add_levels(const Grammar& g, nb::handle p) {
                          "help"_a = "Max deep down level config file search, default=1");
 }
 
+// CSV and JSON are for programs: the data alone on standard output, every
+// message on standard error.
+constexpr const char* kFormatHelp =
+    "Output format: table (default), csv or json; csv and json write only the data to "
+    "standard output and every message to standard error";
+constexpr const char* kQueryFormatHelp =
+    "Output format: table (default), csv or json; csv and json write every row unless "
+    "--limit is given, only the data to standard output and every message to standard error";
+constexpr const char* kGlobalFormatHelp =
+    "Output format of show, describe and query: table (default), csv or json; one given "
+    "after the command word wins";
+
+nb::list format_choices() {
+  nb::list choices;
+  for (std::string_view name : core::kFormatNames) choices.append(nb::str(name.data(), name.size()));
+  return choices;
+}
+
+// The top-level option and the command's own have separate places in the
+// parsed record, so that neither hides the other; main settles which one
+// the command uses.
+void add_format(nb::handle p, const char* dest = "format", const char* help = kFormatHelp) {
+  p.attr("add_argument")("--format", "dest"_a = dest, "choices"_a = format_choices(),
+                         "default"_a = nb::none(), "help"_a = help);
+}
+
 void add_optional_table(nb::handle p) {
   p.attr("add_argument")("-t", "--table", "dest"_a = "table", "default"_a = nb::none(),
                          "help"_a = "Table name (optional)");
@@ -116,6 +143,7 @@ void add_global_options(const Grammar& g, nb::handle p) {
                          "help"_a = help_literal("PostgreSQL server port (default: " + port + ")"));
   add_levels(g, p);
   add_debug(p);
+  add_format(p, "global_format", kGlobalFormatHelp);
   p.attr("add_argument")("-v", "--version", "dest"_a = "version", "action"_a = "store_true",
                          "help"_a = "Show version");
   nb::list shells;
@@ -128,15 +156,16 @@ void add_global_options(const Grammar& g, nb::handle p) {
 void add_show(const Grammar& g, nb::handle commands) {
   nb::object show = add_parser(g, commands, "show", "Show database information");
   nb::object sub = show.attr("add_subparsers")("dest"_a = "show_command", "help"_a = "Show options");
-  add_parser(g, sub, "dbs", "List all databases");
+  add_format(add_parser(g, sub, "dbs", "List all databases"));
 
   nb::object tables = add_parser(g, sub, "tables", "List tables in database");
   add_database(tables);
   add_debug(tables);
   add_levels(g, tables);
+  add_format(tables);
 
-  add_parser(g, sub, "users", "List all users/roles");
-  add_parser(g, sub, "connections", "Show active connections");
+  add_format(add_parser(g, sub, "users", "List all users/roles"));
+  add_format(add_parser(g, sub, "connections", "Show active connections"));
 
   for (auto [name, help] : {std::pair{"indexes", "Show indexes"}, std::pair{"size", "Show sizes"}}) {
     nb::object p = add_parser(g, sub, name, help);
@@ -144,6 +173,7 @@ void add_show(const Grammar& g, nb::handle commands) {
     add_optional_table(p);
     add_debug(p);
     add_levels(g, p);
+    add_format(p);
   }
 }
 
@@ -167,6 +197,7 @@ void add_describe(const Grammar& g, nb::handle commands) {
                          "help"_a = "Table name");
   add_debug(p);
   add_levels(g, p);
+  add_format(p);
 }
 
 void add_query(const Grammar& g, nb::handle commands) {
@@ -180,6 +211,7 @@ void add_query(const Grammar& g, nb::handle commands) {
                          "default"_a = nb::none(), "help"_a = "Limit rows displayed (default: 100)");
   add_debug(p);
   add_levels(g, p);
+  add_format(p, "format", kQueryFormatHelp);
 }
 
 void add_backup(const Grammar& g, nb::handle commands) {

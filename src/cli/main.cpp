@@ -11,6 +11,7 @@
 #include "cli/cli.hpp"
 #include "cli/discovery.hpp"
 #include "core/completion.hpp"
+#include "core/data_format.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -83,6 +84,24 @@ Parsed parse_command_line(nb::handle parser, nb::handle words) {
   nb::object args = parser.attr("parse_args")(words, typed.record());
   settings::GivenOptions given = typed.settle(args, parser);
   return {args, given};
+}
+
+std::optional<core::DataFormat> format_arg(nb::handle args, const char* name) {
+  nb::object value = nb::getattr(args, name, nb::none());
+  if (value.is_none()) return std::nullopt;
+  return core::parse_format(text(value));
+}
+
+// A command that takes --format gets the one it uses in args.format, and
+// from then on its messages keep off standard output when that is CSV or
+// JSON. The other commands print as they always have.
+void settle_format(nb::handle args) {
+  if (!defines(args, "format")) return;
+  core::DataFormat format =
+      core::settle_format(format_arg(args, "global_format"), format_arg(args, "format"));
+  std::string_view name = core::format_name(format);
+  nb::setattr(args, "format", nb::str(name.data(), name.size()));
+  output::MessagesAside::set(format != core::DataFormat::table);
 }
 
 void run_to_completion(nb::object coroutine) {
@@ -189,6 +208,7 @@ void run_command_line() {
     routine("print_completion_script")(shell);
     exit_process(0);
   }
+  settle_format(args);
 
   if (defines(args, "CONFIG")) {
     nb::setattr(args, "up_level", nb::int_(0));
@@ -208,6 +228,7 @@ void run_command_line() {
 
 void main_entry() {
   reset_outcome();
+  output::MessagesAside::set(false);
   terminated = false;
   TerminationHandler on_sigterm;
   try {

@@ -3,11 +3,15 @@
 // environment (the logger factory reads DEBUG, handlers read TRACEBACK).
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include <nanobind/stl/string_view.h>
 
 #include "cli/cli.hpp"
+#include "core/data_format.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -22,6 +26,21 @@ bool debug_switch_given(nb::handle argv) {
     if (w == "--debug" || w == "-d") return true;
   }
   return false;
+}
+
+// With CSV or JSON asked for, standard output is for the data alone, so the
+// start-up line goes to standard error like every other message. The
+// grammar has not run yet: the raw words say which format it will settle on.
+bool data_format_asked(nb::handle argv) {
+  std::vector<std::string> words;
+  bool program_name = true;
+  for (nb::handle word : argv) {
+    if (std::exchange(program_name, false) || !nb::isinstance<nb::str>(word)) continue;
+    words.push_back(utf8(word));
+  }
+  std::vector<std::string_view> views(words.begin(), words.end());
+  auto format = core::format_in_words(views);
+  return format && *format != core::DataFormat::table;
 }
 
 // os.environ, not setenv(): os.environ is the process's own view and writes
@@ -40,7 +59,9 @@ void scan_debug_switch() {
   nb::object environ = nb::module_::import_("os").attr("environ");
   nb::object argv = nb::module_::import_("sys").attr("argv");
   if (debug_switch_given(argv)) {
-    nb::module_::import_("builtins").attr("print")("🐞 Debug mode enabled");
+    nb::module_ sys = nb::module_::import_("sys");
+    nb::object stream = sys.attr(data_format_asked(argv) ? "stderr" : "stdout");
+    nb::module_::import_("builtins").attr("print")("🐞 Debug mode enabled", "file"_a = stream);
     set_flag(environ, "DEBUG");
     set_flag(environ, "LOGGING");
     environ.attr("pop")("NO_LOGGING", nb::none());

@@ -1,6 +1,7 @@
 #include "core/readout.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace talvo::core {
@@ -64,10 +65,6 @@ std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_te
   return std::nullopt;
 }
 
-bool is_select(std::string_view upper_trimmed_text) {
-  return upper_trimmed_text.starts_with("SELECT");
-}
-
 std::int64_t display_limit(std::optional<std::int64_t> limit) {
   if (!limit || *limit == 0) return 100;
   return *limit;
@@ -76,6 +73,30 @@ std::int64_t display_limit(std::optional<std::int64_t> limit) {
 std::int64_t rows_shown(std::int64_t available, std::int64_t limit) {
   if (limit >= 0) return std::min(available, limit);
   return std::max<std::int64_t>(0, available + limit);
+}
+
+std::optional<std::int64_t> row_limit(DataFormat format, std::optional<std::int64_t> given) {
+  if (format != DataFormat::table && !given) return std::nullopt;
+  return display_limit(given);
+}
+
+RowWindow row_window(std::optional<std::int64_t> limit) {
+  if (!limit) return {};
+  if (*limit >= 0) return {*limit, 0};
+  return {std::nullopt, -*limit};
+}
+
+bool rows_left_out(std::int64_t total, std::optional<std::int64_t> limit) {
+  return limit && total > 0 && total > *limit;
+}
+
+std::optional<std::int64_t> tag_count(std::string_view command_tag) {
+  std::size_t space = command_tag.rfind(' ');
+  std::string_view digits = command_tag.substr(space == std::string_view::npos ? 0 : space + 1);
+  std::int64_t count = 0;
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), count);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return count;
 }
 
 std::string format_timestamp(const std::tm& local_time) {

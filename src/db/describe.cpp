@@ -1,6 +1,7 @@
 // describe: the columns of one table, in declared order.
 #include "core/terminal.hpp"
 #include "db/db.hpp"
+#include "db/export.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
 
@@ -42,7 +43,7 @@ void show(nb::handle rows, nb::handle args) {
     fail("❌ Table '" + core::visible_text(table) + "' not found");
     return;
   }
-  show_table(rows, kStructure, table);
+  show_table(rows, kStructure, table, output_format(args));
 }
 
 constexpr Handler kDescribe = {DatabaseName::required, "❌ Error: ", &table_given, nullptr, &start,

@@ -1,5 +1,6 @@
 // show indexes: the indexes of one table, or of every user schema.
 #include "db/db.hpp"
+#include "db/export.hpp"
 #include "db/report.hpp"
 
 namespace talvo::db {
@@ -44,9 +45,9 @@ nb::object start(nb::handle conn, nb::handle args) {
 
 void show(nb::handle rows, nb::handle args) {
   if (table_mode(args))
-    show_table(rows, kTableReport, text(arg(args, "table")));
+    show_table(rows, kTableReport, text(arg(args, "table")), output_format(args));
   else
-    show_table(rows, kDatabaseReport, text(arg(args, "database")));
+    show_table(rows, kDatabaseReport, text(arg(args, "database")), output_format(args));
 }
 
 constexpr Handler kShowIndexes = {DatabaseName::required, "❌ Error: ", nullptr, nullptr, &start,

@@ -1,14 +1,20 @@
-// query: one SQL text; rows of a SELECT shown up to a limit, anything else
-// executed and confirmed.
+// query: one SQL text. A statement that returns rows, as the server describes
+// it whatever its first word, shows them (a table of at most --limit rows, or
+// CSV or JSON); one that returns none is executed and confirmed.
+#include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "core/readout.hpp"
+#include "core/sql_text.hpp"
 #include "core/terminal.hpp"
 #include "db/db.hpp"
+#include "db/export.hpp"
 #include "db/report.hpp"
+#include "output/output.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::db {
@@ -51,6 +57,29 @@ constexpr const char* kCannotSwitch =
     "read-only mode runs the query as pg_read_all_data (PostgreSQL 14 or later), which "
     "this role may not switch to: ";
 
+// Only the rows shown are transferred, however many the statement returns:
+// it runs as a cursor's query in a transaction, the rows shown are fetched,
+// and the rest are counted on the server by moving past them. Its effects
+// (a volatile function, nextval) happen once, as they would in autocommit,
+// and an error leaves nothing behind. A statement no cursor can hold
+// (INSERT ... RETURNING, SHOW, EXPLAIN) is refused before it runs, and is
+// then fetched whole. In read-only mode all of it happens inside the
+// read-only transaction. The savepoint is a statement of its own: a text of
+// several statements is parsed whole before any runs, so a refusal by the
+// parser would take the savepoint with it.
+constexpr const char* kBegin = "BEGIN";
+constexpr const char* kCommit = "COMMIT";
+constexpr const char* kTry = "SAVEPOINT talvo_try";
+constexpr const char* kTryAgain = "ROLLBACK TO SAVEPOINT talvo_try";
+
+// JSON is made from the server's text forms, so they must be the ones its
+// rules read: ISO dates (the day-month order used to read dates is a part
+// of DateStyle this leaves alone) and hex bytea. The session is this
+// command's own.
+constexpr const char* kJsonSession = "SET DateStyle = ISO; SET bytea_output = hex";
+
+constexpr const char* kSyntaxError = "42601";
+
 nb::object query_text(nb::handle args) { return arg(args, "query"); }
 bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
 
@@ -71,10 +100,29 @@ bool admit(nb::handle args) {
   return true;
 }
 
-// Python's strip and upper, so Unicode blanks and letters count as they do
-// for the operator's text.
-bool selects(nb::handle args) {
-  return core::is_select(text(query_text(args).attr("strip")().attr("upper")()));
+std::string sqlstate(const nb::python_error& e) {
+  nb::object state = nb::getattr(e.value(), "sqlstate", nb::none());
+  return state.is_none() ? std::string() : text(state);
+}
+
+// The wrapper (DECLARE, COPY) could not hold the statement; nothing ran.
+bool refused(const nb::python_error& e) {
+  return is_ordinary(e) && core::refuses_wrapping(sqlstate(e));
+}
+
+// The statement as it is to be wrapped; the text keeps what the operator
+// typed, bytes that are not UTF-8 included.
+nb::object body_of(nb::handle query) {
+  const std::string typed = utf8(query);
+  std::string_view body = core::statement_body(typed);
+  return nb::steal(PyUnicode_DecodeUTF8(body.data(), static_cast<Py_ssize_t>(body.size()),
+                                        "surrogateescape"));
+}
+
+std::optional<std::int64_t> given_limit(nb::handle args) {
+  nb::object limit = arg(args, "limit");
+  if (limit.is_none()) return std::nullopt;
+  return nb::cast<std::int64_t>(limit);
 }
 
 // Starts the read-only transaction and settles whom the statement runs as;
@@ -97,43 +145,85 @@ bridge::Coroutine begin_reading(nb::object conn) {
   co_return nb::none();
 }
 
-bridge::Coroutine run_read_only(nb::object conn, nb::object query) {
-  bridge::Traced<> rows;
-  bridge::Traced<std::optional<nb::python_error>> failure;
+// The rows a table shows, and how many the statement returned: (rows, total).
+bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::object body,
+                                 std::int64_t limit) {
+  bool refused_cursor = false;
+  co_await conn.attr("execute")(kTry);
   try {
-    co_await begin_reading(conn);
-    bridge::Traced<> statement = co_await conn.attr("prepare")(std::move(query));
-    rows = co_await statement.attr("fetch")();
+    co_await conn.attr("execute")(cursor::declare(utf8(body)));
   } catch (nb::python_error& e) {
-    // Closing: the caller terminates the connection, nothing may be awaited.
-    if (e.matches(PyExc_GeneratorExit)) throw;
-    failure.emplace(std::move(e));
+    if (!refused(e)) throw;
+    refused_cursor = true;
   }
+  if (refused_cursor) {
+    co_await conn.attr("execute")(kTryAgain);
+    bridge::Traced<> rows = co_await statement.attr("fetch")();
+    co_return nb::make_tuple(nb::handle(rows), nb::len(rows));
+  }
+  // A negative limit leaves out the last rows, which are only known once
+  // every row has come. (Built apart from the co_await: GCC may destroy a
+  // temporary of a conditional expression there twice.)
+  const std::string fetch = cursor::fetch(limit < 0 ? std::nullopt : std::optional(limit));
+  bridge::Traced<> rows = co_await conn.attr("fetch")(fetch);
+  auto total = static_cast<std::int64_t>(nb::len(rows));
+  if (limit >= 0 && total == limit) {
+    bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
+    total += core::tag_count(text(tag)).value_or(0);
+  }
+  co_return nb::make_tuple(nb::handle(rows), total);
+}
+
+// CSV or JSON of the statement's rows, streamed to standard output; gives
+// how many rows the statement returned. With a limit, a cursor leaves the
+// rows not written on the server; without one, or for a statement no cursor
+// holds, COPY streams them (CSV as the server writes it); what COPY cannot
+// hold either (SHOW, EXPLAIN) is fetched whole.
+bridge::Coroutine export_rows(nb::object conn, nb::object statement, nb::object body,
+                              std::shared_ptr<Export> out, bool limited, bool csv) {
+  if (limited) {
+    bool refused_cursor = false;
+    co_await conn.attr("execute")(kTry);
+    try {
+      co_await conn.attr("execute")(cursor::declare_row_texts(utf8(body)));
+    } catch (nb::python_error& e) {
+      if (!refused(e)) throw;
+      refused_cursor = true;
+    }
+    if (!refused_cursor) {
+      co_await cursor_rows(conn, out);
+      co_return out->rows.seen() + out->counted;
+    }
+    co_await conn.attr("execute")(kTryAgain);
+  }
+
+  // Unlimited CSV is COPY's own, passed straight through.
+  const bool passthrough = csv && !limited;
+  bool refused_copy = false;
+  co_await conn.attr("execute")(kTry);
+  bridge::Traced<> tag;
   try {
-    co_await conn.attr("execute")(kRollback);
+    tag = co_await copy_rows(conn, body, out, passthrough);
   } catch (nb::python_error& e) {
-    // The statement's own error is the one to report.
-    if (!failure || e.matches(PyExc_GeneratorExit)) throw;
+    if (out->received || !refused(e)) throw;
+    refused_copy = true;
   }
-  if (failure) throw std::move(*failure);
-  co_return rows;
+  if (!refused_copy) {
+    if (passthrough) co_return core::tag_count(text(tag)).value_or(0);
+    co_return out->rows.seen();
+  }
+  co_await conn.attr("execute")(kTryAgain);
+  bridge::Traced<> rows = co_await statement.attr("fetch")();
+  export_records(rows, *out);
+  co_return out->rows.seen();
 }
 
-nb::object start(nb::handle conn, nb::handle args) {
-  nb::object query = query_text(args);
-  if (read_only(args)) return run_read_only(nb::borrow(conn), query).to_python();
-  if (selects(args)) return conn.attr("fetch")(query);
-  return conn.attr("execute")(query);
+void print_showing(std::int64_t limit, std::int64_t total) {
+  print("⚠️ Showing " + std::to_string(limit) + " of " + std::to_string(total) + " rows",
+        palette::warning, true);
 }
 
-std::int64_t display_limit(nb::handle args) {
-  nb::object limit = arg(args, "limit");
-  if (limit.is_none()) return core::display_limit(std::nullopt);
-  return core::display_limit(nb::cast<std::int64_t>(limit));
-}
-
-void show_rows(nb::handle results, nb::handle args) {
-  auto available = static_cast<std::int64_t>(nb::len(results));
+void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows) {
   if (available == 0) {
     print(kNoRows, palette::success);
     return;
@@ -147,7 +237,6 @@ void show_rows(nb::handle results, nb::handle args) {
     add_column(Text(nb::str(shown.data(), shown.size())), "style"_a = "cyan");
   }
 
-  std::int64_t max_rows = display_limit(args);
   std::int64_t shown = core::rows_shown(available, max_rows);
   nb::object add_row = table.attr("add_row");
   for (std::int64_t i = 0; i < shown; ++i) {
@@ -157,20 +246,75 @@ void show_rows(nb::handle results, nb::handle args) {
     add_row(*cells);
   }
   print_renderable(table);
-  if (available > max_rows)
-    print("⚠️ Showing " + std::to_string(max_rows) + " of " + std::to_string(available) + " rows",
-          palette::warning, true);
+  if (core::rows_left_out(available, max_rows)) print_showing(max_rows, available);
 }
 
-void show(nb::handle result, nb::handle args) {
-  if (selects(args))
-    show_rows(result, args);
-  else
+bridge::Coroutine run_query(nb::object conn, nb::object args) {
+  const bool reading = read_only(args);
+  const core::DataFormat format = output_format(args);
+  if (format == core::DataFormat::json) co_await conn.attr("execute")(kJsonSession);
+  if (reading) co_await begin_reading(conn);
+
+  bridge::Traced<> statement;
+  bool several = false;
+  try {
+    statement = co_await conn.attr("prepare")(query_text(args));
+  } catch (nb::python_error& e) {
+    // Several statements in one text cannot be prepared; outside read-only
+    // mode they run as one text, as they always have.
+    if (reading || !is_ordinary(e) || sqlstate(e) != kSyntaxError) throw;
+    several = true;
+  }
+  if (several) {
+    co_await conn.attr("execute")(query_text(args));
     print(kExecuted, palette::success, true);
+    co_return nb::none();
+  }
+
+  bridge::Traced<> attributes = statement.attr("get_attributes")();
+  if (nb::len(attributes) == 0) {
+    if (reading) {
+      co_await statement.attr("fetch")();
+      co_await conn.attr("execute")(kRollback);
+    } else {
+      co_await conn.attr("execute")(query_text(args));
+    }
+    print(kExecuted, palette::success, true);
+    co_return nb::none();
+  }
+
+  bridge::Traced<> body = body_of(query_text(args));
+  const std::optional<std::int64_t> limit = core::row_limit(format, given_limit(args));
+  const char* end = reading ? kRollback : kCommit;
+  if (!reading) co_await conn.attr("execute")(kBegin);
+
+  if (format == core::DataFormat::table) {
+    bridge::Traced<> shown = co_await rows_for_table(conn, statement, body, *limit);
+    co_await conn.attr("execute")(end);
+    show_rows(shown[0], nb::cast<std::int64_t>(shown[1]), *limit);
+    co_return nb::none();
+  }
+
+  auto out = std::make_shared<Export>(format, columns_of_statement(attributes),
+                                      core::row_window(limit));
+  auto total = nb::cast<std::int64_t>(co_await export_rows(
+      conn, statement, body, out, limit.has_value(), format == core::DataFormat::csv));
+  co_await conn.attr("execute")(end);
+  // Only now is the result whole: a JSON array left open says it is not.
+  out->writer.end();
+  out->drain(true);
+  output::flush_data();
+  if (total == 0) print(kNoRows, palette::success);
+  if (core::rows_left_out(total, limit)) print_showing(*limit, total);
+  co_return nb::none();
+}
+
+nb::object start(nb::handle conn, nb::handle args) {
+  return run_query(nb::borrow(conn), nb::borrow(args)).to_python();
 }
 
 constexpr Handler kExecuteQuery = {DatabaseName::required, "❌ Query error: ", &admit, nullptr,
-                                   &start, &show};
+                                   &start, nullptr};
 
 bridge::Coroutine execute_query(nb::object args) {
   co_return co_await run_handler(std::move(args), kExecuteQuery);

@@ -1,10 +1,13 @@
 #include "db/report.hpp"
 #include "core/terminal.hpp"
+#include "db/export.hpp"
+#include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
 
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace talvo::db {
 namespace {
@@ -102,11 +105,28 @@ void print_renderable(nb::handle renderable) {
   nb::module_::import_("rich.console").attr("Console")().attr("print")(renderable);
 }
 
-bool show_table(nb::handle rows, const TableReport& report, std::string_view name) {
+void write_rows(nb::handle rows, std::span<const char* const> fields, core::DataFormat format) {
+  std::vector<std::string> names(fields.begin(), fields.end());
+  std::vector<core::ValueKind> kinds = kinds_of_values(rows, names);
+  Export out(format, {names, std::move(kinds)}, {});
+  export_records(rows, out, &names);
+  out.writer.end();
+  out.drain(true);
+  output::flush_data();
+}
+
+bool show_table(nb::handle rows, const TableReport& report, std::string_view name,
+                core::DataFormat format) {
+  if (format != core::DataFormat::table) {
+    std::vector<const char*> fields;
+    for (const Column& c : report.columns) fields.push_back(c.field);
+    write_rows(rows, fields, format);
+  }
   if (!truthy(rows) && report.empty_message != nullptr) {
     print(fill(report.empty_message, core::visible_text(name)), palette::warning);
     return false;
   }
+  if (format != core::DataFormat::table) return truthy(rows);
   // A title built from a name is literal too; "table.title" keeps the look
   // rich gives a plain title.
   nb::object table = make_table(literal(fill(report.title, name), "table.title"));
@@ -124,6 +144,7 @@ bool show_table(nb::handle rows, const TableReport& report, std::string_view nam
 }
 
 bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
+  output::MessagesAside aside(output_format(args) != core::DataFormat::table);
   if (!settle_database(args, handler.database)) co_return nb::none();
   if (handler.admit != nullptr && !handler.admit(args)) co_return nb::none();
   bool with_database =
@@ -136,7 +157,7 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
   bridge::Traced<std::optional<nb::python_error>> passing;  // cancellation, Ctrl-C: close, then let it go on
   try {
     nb::object result = co_await handler.start(conn, args);
-    handler.show(result, args);
+    if (handler.show != nullptr) handler.show(result, args);
   } catch (nb::python_error& e) {
     if (is_ordinary(e)) {
       report_error(handler, message(e));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bridge/coroutine.hpp"
+#include "core/data_format.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
@@ -53,7 +54,7 @@ struct Handler {
   bool (*connects_to_database)(nb::handle args) = nullptr;
   // Starts the one statement on the open connection; gives its awaitable.
   nb::object (*start)(nb::handle conn, nb::handle args);
-  // Prints the statement's result.
+  // Prints the statement's result. Null when start prints as it goes.
   void (*show)(nb::handle result, nb::handle args);
 };
 
@@ -75,8 +76,14 @@ nb::object make_table(nb::object title);
 void print_renderable(nb::handle renderable);
 
 // Prints `rows` as the report's table titled for `name`, or its empty
-// message. Returns false when the result was empty.
-bool show_table(nb::handle rows, const TableReport& report, std::string_view name);
+// message. As CSV or JSON, the rows are written to standard output under the
+// columns' field names (an empty result writes a header, or []), and the
+// empty message is printed as well. Returns false when the result was empty.
+bool show_table(nb::handle rows, const TableReport& report, std::string_view name,
+                core::DataFormat format);
+
+// `rows` as CSV or JSON on standard output: the named fields of each record.
+void write_rows(nb::handle rows, std::span<const char* const> fields, core::DataFormat format);
 
 // Records are read by label, as the driver's Record allows.
 inline nb::object field(nb::handle record, const char* label) { return record[label]; }

@@ -1,5 +1,6 @@
 // The listing reports of `show`: databases, tables, users, connections.
 #include "db/db.hpp"
+#include "db/export.hpp"
 #include "db/report.hpp"
 
 namespace talvo::db {
@@ -97,7 +98,8 @@ nb::object start(nb::handle conn, nb::handle) {
 
 template <const Listing& L>
 void show(nb::handle rows, nb::handle args) {
-  show_table(rows, L.report, L.about_database ? text(arg(args, "database")) : std::string());
+  show_table(rows, L.report, L.about_database ? text(arg(args, "database")) : std::string(),
+             output_format(args));
 }
 
 bool server_wide(nb::handle) { return false; }

@@ -4,6 +4,7 @@
 #include "core/readout.hpp"
 #include "core/terminal.hpp"
 #include "db/db.hpp"
+#include "db/export.hpp"
 #include "db/report.hpp"
 #include "output/palette.hpp"
 
@@ -89,21 +90,30 @@ std::int64_t total_bytes(nb::handle rows) {
   return total;
 }
 
-void show_listing(nb::handle rows, const TableReport& report, const std::string& name) {
+void show_listing(nb::handle rows, const TableReport& report, const std::string& name,
+                  core::DataFormat format) {
   // The total comes first: if it fails, no table is printed.
   std::int64_t total = total_bytes(rows);
-  if (!show_table(rows, report, name) && report.empty_message != nullptr) return;
+  if (!show_table(rows, report, name, format) && report.empty_message != nullptr) return;
   print("\n📊 Total Size: " + core::format_gigabytes(total) + " GB", palette::info, true);
 }
 
 void show(nb::handle result, nb::handle args) {
+  const core::DataFormat format = output_format(args);
   switch (mode(args)) {
-    case Mode::database_sizes: return show_listing(result, kDatabaseSizes, "");
-    case Mode::table_sizes: return show_listing(result, kTableSizes, text(arg(args, "database")));
+    case Mode::database_sizes: return show_listing(result, kDatabaseSizes, "", format);
+    case Mode::table_sizes:
+      return show_listing(result, kTableSizes, text(arg(args, "database")), format);
     case Mode::one_table: break;
   }
   print("\n📊 Size of table '" + core::visible_text(text(arg(args, "table"))) + "':", palette::info,
         true);
+  if (format != core::DataFormat::table) {
+    const char* fields[std::size(kOneTableLines)];
+    for (std::size_t i = 0; i < std::size(kOneTableLines); ++i) fields[i] = kOneTableLines[i].field;
+    write_rows(nb::make_tuple(result), fields, format);
+    return;
+  }
   for (const SizeLine& line : kOneTableLines)
     print(line.label + text(field(result, line.field)), line.color);
 }

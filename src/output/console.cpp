@@ -17,7 +17,24 @@ void require_str(nb::handle value, const char* what) {
   }
 }
 
-nb::object new_console() { return nb::module_::import_("rich.console").attr("Console")(); }
+bool messages_aside = false;
+
+nb::object new_console() {
+  return nb::module_::import_("rich.console").attr("Console")("stderr"_a = messages_aside);
+}
+
+nb::object standard_output() { return nb::module_::import_("sys").attr("stdout"); }
+
+void discard_standard_output() {
+  try {
+    nb::module_ os = nb::module_::import_("os");
+    nb::object null_device = os.attr("open")(os.attr("devnull"), os.attr("O_WRONLY"));
+    os.attr("dup2")(null_device, standard_output().attr("fileno")());
+    os.attr("close")(null_device);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;  // no descriptor to point elsewhere: nothing to do
+  }
+}
 
 // Messages carry names and server error texts; a control character in them
 // must not reach the terminal as a command. Line feeds are kept: a server
@@ -55,6 +72,34 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
 void print_handled_exception() { new_console().attr("print_exception")(); }
 
 }  // namespace
+
+MessagesAside::MessagesAside(bool aside) : previous_(messages_aside) { messages_aside = aside; }
+MessagesAside::~MessagesAside() { messages_aside = previous_; }
+void MessagesAside::set(bool aside) { messages_aside = aside; }
+
+void write_data(std::string_view bytes) {
+  nb::object out = standard_output();
+  try {
+    out.attr("flush")();
+    nb::object binary = nb::getattr(out, "buffer", nb::none());
+    if (binary.is_none())
+      out.attr("write")(nb::str(bytes.data(), bytes.size()));
+    else
+      binary.attr("write")(nb::bytes(bytes.data(), bytes.size()));
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_BrokenPipeError)) discard_standard_output();
+    throw;
+  }
+}
+
+void flush_data() {
+  try {
+    standard_output().attr("flush")();
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_BrokenPipeError)) discard_standard_output();
+    throw;
+  }
+}
 
 void print_exception(const nb::python_error& e) {
   HandledException handled(e);

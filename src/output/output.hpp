@@ -20,6 +20,31 @@ void print_exception(const nb::python_error& e);
 // at any depth of dictionaries and lists. Everything else is unchanged.
 nb::object masked(nb::handle value);
 
+// While a command writes CSV or JSON, standard output carries that data alone
+// and every message goes to standard error. Set for a whole command by main,
+// and by a handler for its own run (so one called on its own behaves the
+// same); the previous choice comes back when the handler ends.
+class MessagesAside {
+ public:
+  explicit MessagesAside(bool aside);
+  ~MessagesAside();
+  MessagesAside(const MessagesAside&) = delete;
+  MessagesAside& operator=(const MessagesAside&) = delete;
+
+  // For the rest of the command, with nothing to restore.
+  static void set(bool aside);
+
+ private:
+  bool previous_;
+};
+
+// Bytes of a command's data, handed to standard output as they are (UTF-8),
+// behind whatever text was printed before them. When the reader has gone
+// (a closed pipe), the error goes on, and standard output is pointed at the
+// null device so that nothing fails again as the process ends.
+void write_data(std::string_view bytes);
+void flush_data();
+
 // A password for a log line: one "*" per character; None stays "None".
 std::string masked_text(nb::handle value);
 

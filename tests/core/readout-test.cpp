@@ -40,15 +40,6 @@ TEST(DangerousKeyword, SubstringsInOrder) {
   EXPECT_EQ(find_dangerous_keyword("drop table t"), std::nullopt);
 }
 
-TEST(IsSelect, OnlyTextsBeginningWithSelect) {
-  EXPECT_TRUE(is_select("SELECT 1"));
-  EXPECT_TRUE(is_select("SELECTX"));
-  EXPECT_FALSE(is_select("WITH X AS (SELECT 1) SELECT * FROM X"));
-  EXPECT_FALSE(is_select("(SELECT 1)"));
-  EXPECT_FALSE(is_select("/* C */ SELECT 1"));
-  EXPECT_FALSE(is_select(""));
-}
-
 TEST(DisplayLimit, NoneAndZeroMeanHundred) {
   EXPECT_EQ(display_limit(std::nullopt), 100);
   EXPECT_EQ(display_limit(0), 100);
@@ -64,6 +55,47 @@ TEST(RowsShown, FollowsSliceRules) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(rows_shown(c.available, c.limit), c.shown) << c.available << " " << c.limit;
+}
+
+TEST(RowLimit, TablesAlwaysHaveOneDataFormatsWhenGiven) {
+  struct Case { DataFormat format; std::optional<std::int64_t> given, limit; };
+  const Case cases[] = {
+      {DataFormat::table, std::nullopt, 100}, {DataFormat::table, 0, 100},
+      {DataFormat::table, 7, 7},              {DataFormat::table, -2, -2},
+      {DataFormat::csv, std::nullopt, std::nullopt}, {DataFormat::json, std::nullopt, std::nullopt},
+      {DataFormat::csv, 0, 100},              {DataFormat::json, 5, 5},
+      {DataFormat::csv, -3, -3},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(row_limit(c.format, c.given), c.limit) << format_name(c.format) << " " << c.given.value_or(-999);
+}
+
+TEST(RowWindow, FirstRowsOrAllButTheLast) {
+  EXPECT_EQ(row_window(std::nullopt), (RowWindow{std::nullopt, 0}));
+  EXPECT_EQ(row_window(100), (RowWindow{100, 0}));
+  EXPECT_EQ(row_window(0), (RowWindow{0, 0}));
+  EXPECT_EQ(row_window(-2), (RowWindow{std::nullopt, 2}));
+}
+
+TEST(RowsLeftOut, OnlyWhenALimitCutsSomething) {
+  struct Case { std::int64_t total; std::optional<std::int64_t> limit; bool left_out; };
+  const Case cases[] = {
+      {150, 100, true}, {100, 100, false}, {3, 5, false}, {0, 100, false},
+      {150, std::nullopt, false},
+      // As rows[:-2] is announced: "Showing -2 of 150 rows".
+      {150, -2, true}, {1, -5, true}, {0, -2, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(rows_left_out(c.total, c.limit), c.left_out) << c.total << " " << c.limit.value_or(-999);
+}
+
+TEST(TagCount, LastWordOfTheTag) {
+  EXPECT_EQ(tag_count("MOVE 42"), 42);
+  EXPECT_EQ(tag_count("COPY 0"), 0);
+  EXPECT_EQ(tag_count("INSERT 0 3"), 3);
+  EXPECT_EQ(tag_count("MOVE"), std::nullopt);
+  EXPECT_EQ(tag_count("MOVE x"), std::nullopt);
+  EXPECT_EQ(tag_count(""), std::nullopt);
 }
 
 TEST(FormatTimestamp, PadsEveryField) {
