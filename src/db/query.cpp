@@ -16,6 +16,7 @@
 #include "db/report.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
+#include "output/waiting.hpp"
 
 namespace talvo::db {
 namespace {
@@ -249,6 +250,9 @@ void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows
   if (core::rows_left_out(available, max_rows)) print_showing(max_rows, available);
 }
 
+// What the spinner says while the server works on the statement.
+constexpr const char* kRunning = "running query";
+
 bridge::Coroutine run_query(nb::object conn, nb::object args) {
   const bool reading = read_only(args);
   const core::DataFormat format = output_format(args);
@@ -266,7 +270,7 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
     several = true;
   }
   if (several) {
-    co_await conn.attr("execute")(query_text(args));
+    co_await output::waiting(kRunning, conn.attr("execute")(query_text(args)));
     print(kExecuted, palette::success, true);
     co_return nb::none();
   }
@@ -274,10 +278,10 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
   bridge::Traced<> attributes = statement.attr("get_attributes")();
   if (nb::len(attributes) == 0) {
     if (reading) {
-      co_await statement.attr("fetch")();
+      co_await output::waiting(kRunning, statement.attr("fetch")());
       co_await conn.attr("execute")(kRollback);
     } else {
-      co_await conn.attr("execute")(query_text(args));
+      co_await output::waiting(kRunning, conn.attr("execute")(query_text(args)));
     }
     print(kExecuted, palette::success, true);
     co_return nb::none();
@@ -289,7 +293,8 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
   if (!reading) co_await conn.attr("execute")(kBegin);
 
   if (format == core::DataFormat::table) {
-    bridge::Traced<> shown = co_await rows_for_table(conn, statement, body, *limit);
+    bridge::Traced<> shown =
+        co_await output::waiting(kRunning, rows_for_table(conn, statement, body, *limit).to_python());
     co_await conn.attr("execute")(end);
     show_rows(shown[0], nb::cast<std::int64_t>(shown[1]), *limit);
     co_return nb::none();

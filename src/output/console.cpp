@@ -76,6 +76,7 @@ void print_handled_exception() { new_console().attr("print_exception")(); }
 MessagesAside::MessagesAside(bool aside) : previous_(messages_aside) { messages_aside = aside; }
 MessagesAside::~MessagesAside() { messages_aside = previous_; }
 void MessagesAside::set(bool aside) { messages_aside = aside; }
+bool MessagesAside::active() { return messages_aside; }
 
 void write_data(std::string_view bytes) {
   nb::object out = standard_output();

@@ -33,6 +33,8 @@ class MessagesAside {
 
   // For the rest of the command, with nothing to restore.
   static void set(bool aside);
+  // Whether messages go to standard error now (the data to standard output).
+  static bool active();
 
  private:
   bool previous_;

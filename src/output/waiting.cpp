@@ -1,5 +1,7 @@
 #include "output/waiting.hpp"
 
+#include "output/output.hpp"
+
 #include <optional>
 
 namespace talvo::output {
@@ -9,10 +11,8 @@ namespace {
 // frames is noise.
 constexpr double kDelaySeconds = 0.5;
 
-bool spinner_off = false;
-
 bool spinner_wanted() {
-  if (spinner_off) return false;
+  if (MessagesAside::active()) return false;
   nb::object environ = nb::module_::import_("os").attr("environ");
   if (truthy(environ.attr("get")("NO_COLOR", ""))) return false;
   if (text(environ.attr("get")("TERM", "")) == "dumb") return false;
@@ -39,8 +39,6 @@ nb::object make_spinner(const std::string& what) {
 }
 
 }  // namespace
-
-void no_spinner() { spinner_off = true; }
 
 bridge::Coroutine waiting(std::string what, nb::object awaitable) {
   if (!spinner_wanted()) co_return co_await std::move(awaitable);

@@ -2,7 +2,8 @@
 // elapsed time and what is being waited for ("connecting to
 // 127.0.0.1:5432", "running query"), drawn with rich on standard error.
 // It shows only on a terminal, only once a wait passes half a second, never
-// with NO_COLOR or TERM=dumb, and it is erased before anything else prints.
+// with NO_COLOR or TERM=dumb nor while the output is data for other programs
+// (csv, json), and it is erased before anything else prints.
 #pragma once
 
 #include <string>
@@ -15,9 +16,5 @@ namespace talvo::output {
 // Awaits `awaitable` and gives its result, with the spinner for `what`
 // while it takes long.
 bridge::Coroutine waiting(std::string what, nb::object awaitable);
-
-// Turns the spinner off for the rest of the command (output meant for
-// other programs must not get one).
-void no_spinner();
 
 }  // namespace talvo::output
