@@ -111,6 +111,21 @@ class HandledException {
   PyObject* previous_;
 };
 
+// Runs `undo` from a destructor, which may run while a Python error is on
+// its way out: that error stays pending, and whatever `undo` raises is
+// dropped, since a destructor cannot report it.
+template <class Undo>
+void undo_quietly(Undo&& undo) noexcept {
+  PyObject *type, *value, *trace;
+  PyErr_Fetch(&type, &value, &trace);
+  try {
+    undo();
+  } catch (...) {
+  }
+  PyErr_Clear();
+  PyErr_Restore(type, value, trace);
+}
+
 // An error line: printed like any message, and the command then ends with
 // status 1 (main reads the outcome when the command is over).
 void fail(std::string_view msg, const char* color = palette::error, bool bold = true);

@@ -214,13 +214,13 @@ void define_coroutine_type(nb::module_& m) {
     o.module = name;
     o.type_name = o.module + ".Coroutine";
   }
-  static PyType_Spec spec = {o.type_name.c_str(), sizeof(detail::CoroObject), 0,
+  static PyType_Spec type_spec = {o.type_name.c_str(), sizeof(detail::CoroObject), 0,
                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC |
                                  Py_TPFLAGS_DISALLOW_INSTANTIATION,
                              detail::coro_slots};
   // The type refers to its module, and the module to the type: the pair lives
   // as long as the module or any coroutine object.
-  nb::object type = nb::steal(PyType_FromModuleAndSpec(m.ptr(), &spec, nullptr));
+  nb::object type = nb::steal(PyType_FromModuleAndSpec(m.ptr(), &type_spec, nullptr));
   if (!type.is_valid()) throw nb::python_error();
   m.attr("Coroutine") = type;
   m.attr(detail::kTypeKey) = type;

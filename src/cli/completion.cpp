@@ -77,16 +77,11 @@ class Alarm {
     signal.attr("setitimer")(signal.attr("ITIMER_REAL"), seconds);
   }
   ~Alarm() {
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-    try {
+    undo_quietly([&] {
       nb::module_ signal = nb::module_::import_("signal");
       signal.attr("setitimer")(signal.attr("ITIMER_REAL"), 0);
       signal.attr("signal")(signal.attr("SIGALRM"), previous_);
-    } catch (...) {
-    }
-    PyErr_Clear();
-    PyErr_Restore(type, value, trace);
+    });
   }
   Alarm(const Alarm&) = delete;
   Alarm& operator=(const Alarm&) = delete;
@@ -104,14 +99,9 @@ class OwnSettingsCache {
     self().attr("_settings_cache") = nb::none();
   }
   ~OwnSettingsCache() {
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-    try {
+    undo_quietly([&] {
       self().attr("_settings_cache") = kept_;
-    } catch (...) {
-    }
-    PyErr_Clear();
-    PyErr_Restore(type, value, trace);
+    });
   }
   OwnSettingsCache(const OwnSettingsCache&) = delete;
   OwnSettingsCache& operator=(const OwnSettingsCache&) = delete;
@@ -176,13 +166,7 @@ nb::object read_names(const Lookup& lookup, nb::handle parsed_args) {
   settings::Target t = settings::resolve_target(
       {config["host"], config["port"], config["user"], config["password"], database}, false,
       arg(args, "CONFIG_FILE"), arg(args, "up_level"), arg(args, "down_level"));
-  nb::dict kwargs;
-  kwargs["database"] = t.database;
-  kwargs["user"] = t.user;
-  kwargs["password"] = t.password;
-  kwargs["host"] = t.host;
-  kwargs["port"] = t.port;
-  return run_within(fetch_names(kwargs, nb::str(name_source(lookup.kind).sql)).to_python(),
+  return run_within(fetch_names(db::connect_arguments(t), nb::str(name_source(lookup.kind).sql)).to_python(),
                     seconds_left(lookup.deadline));
 }
 

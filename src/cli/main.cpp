@@ -139,15 +139,10 @@ class TerminationHandler {
   }
   ~TerminationHandler() {
     if (!previous_.is_valid()) return;
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
-    try {
+    undo_quietly([&] {
       nb::module_ signal = nb::module_::import_("signal");
       signal.attr("signal")(signal.attr("SIGTERM"), previous_);
-    } catch (...) {
-    }
-    PyErr_Clear();
-    PyErr_Restore(type, value, trace);
+    });
   }
   TerminationHandler(const TerminationHandler&) = delete;
   TerminationHandler& operator=(const TerminationHandler&) = delete;

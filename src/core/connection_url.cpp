@@ -59,21 +59,21 @@ std::size_t scheme_length(std::string_view url) {
 }
 
 // host, or host:port, or [v6]:port; the first of a comma-separated list.
-bool split_host_port(std::string_view spec, Endpoint& e) {
-  spec = spec.substr(0, spec.find(','));
-  std::string_view host = spec, port;
-  if (!spec.empty() && spec.front() == '[') {
-    std::size_t close = spec.find(']');
+bool split_host_port(std::string_view hostport, Endpoint& e) {
+  hostport = hostport.substr(0, hostport.find(','));
+  std::string_view host = hostport, port;
+  if (!hostport.empty() && hostport.front() == '[') {
+    std::size_t close = hostport.find(']');
     if (close == std::string_view::npos) return false;
-    host = spec.substr(1, close - 1);
-    std::string_view rest = spec.substr(close + 1);
+    host = hostport.substr(1, close - 1);
+    std::string_view rest = hostport.substr(close + 1);
     if (!rest.empty()) {
       if (rest.front() != ':') return false;
       port = rest.substr(1);
     }
-  } else if (std::size_t colon = spec.rfind(':'); colon != std::string_view::npos) {
-    host = spec.substr(0, colon);
-    port = spec.substr(colon + 1);
+  } else if (std::size_t colon = hostport.rfind(':'); colon != std::string_view::npos) {
+    host = hostport.substr(0, colon);
+    port = hostport.substr(colon + 1);
   }
   if (!port.empty()) {
     if (!is_port(port)) return false;

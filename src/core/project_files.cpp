@@ -452,12 +452,12 @@ std::optional<Published> published_port(const Node& service, const Environment& 
       p.port = value_at(&entry, "published");
       p.host = value_at(&entry, "host_ip");
     } else if (auto text = entry.value()) {
-      std::string spec = compose_interpolate(*text, env);
-      spec = spec.substr(0, spec.find('/'));
-      std::size_t last = spec.rfind(':');
+      std::string mapping = compose_interpolate(*text, env);
+      mapping = mapping.substr(0, mapping.find('/'));
+      std::size_t last = mapping.rfind(':');
       if (last == std::string::npos) continue;  // a random host port: unknown here
-      target = spec.substr(last + 1);
-      std::string front = spec.substr(0, last);
+      target = mapping.substr(last + 1);
+      std::string front = mapping.substr(0, last);
       std::size_t colon = front.rfind(':');
       p.port = front.substr(colon == std::string::npos ? 0 : colon + 1);
       if (colon != std::string::npos) p.host = front.substr(0, colon);

@@ -67,15 +67,7 @@ std::string shown(nb::handle name) { return core::visible_text(text(name)); }
 
 HeldConnection::~HeldConnection() {
   if (!conn_.is_valid()) return;
-  // May run while a Python error is being raised; keep it out of the way.
-  PyObject *type, *value, *trace;
-  PyErr_Fetch(&type, &value, &trace);
-  try {
-    conn_.attr("terminate")();
-  } catch (...) {
-  }
-  PyErr_Clear();
-  PyErr_Restore(type, value, trace);
+  undo_quietly([&] { conn_.attr("terminate")(); });
 }
 
 bridge::Coroutine close_connection(HeldConnection& conn) {

@@ -7,6 +7,16 @@
 
 namespace talvo::db {
 
+nb::dict connect_arguments(const settings::Target& t) {
+  nb::dict kwargs;
+  kwargs["database"] = t.database;
+  kwargs["user"] = t.user;
+  kwargs["password"] = t.password;
+  kwargs["host"] = t.host;
+  kwargs["port"] = t.port;
+  return kwargs;
+}
+
 bridge::Coroutine open_connection(nb::dict kwargs) {
   kwargs["timeout"] = kConnectTimeoutSeconds;
   settings::add_tls_arguments(kwargs);

@@ -54,13 +54,7 @@ void announce(const settings::Target& t) {
 }
 
 nb::object connect_call(const settings::Target& t) {
-  nb::dict kwargs;
-  kwargs["database"] = t.database;
-  kwargs["user"] = t.user;
-  kwargs["password"] = t.password;
-  kwargs["host"] = t.host;
-  kwargs["port"] = t.port;
-  return open_connection(kwargs).to_python();
+  return open_connection(connect_arguments(t)).to_python();
 }
 
 
