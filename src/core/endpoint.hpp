@@ -3,6 +3,7 @@
 // defaults fill the rest.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,12 +27,27 @@ struct Endpoint {
   void fill_from(const Endpoint& weaker);
 };
 
+// Where one value was written: the file, the key (dotted where the
+// document nests), and the line when the reader knows it (0 otherwise).
+struct Origin {
+  std::string file;
+  std::string key;
+  std::uint32_t line = 0;
+};
+
+// The origin of each value of an Endpoint, where one is known.
+struct Origins {
+  std::optional<Origin> host, port, user, password, database, sslmode;
+};
+
 // A source that gave settings: what it gave, which kind of project file it
-// is (for the log), and the file (empty for the environment).
+// is (for the log), the file (empty for the environment), and where each
+// value came from.
 struct Found {
   Endpoint endpoint;
   std::string framework;
   std::string path;
+  Origins origins;
 };
 
 // sslmode values libpq knows.

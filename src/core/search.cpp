@@ -191,7 +191,11 @@ FileTestError::FileTestError(int error, std::string path)
 
 ListingCache::Directory& ListingCache::locate(const std::string& path) {
   FileId id;
-  return fs_.identify(path, id) == 0 ? identified_[id] : unidentified_[path];
+  if (fs_.identify(path, id) != 0) return unidentified_[path];
+  Directory& d = identified_[id];
+  d.identified = true;
+  d.id = id;
+  return d;
 }
 
 ListingCache::Directory& ListingCache::directory(const std::string& path) {

@@ -94,6 +94,10 @@ class ListingCache {
     std::unordered_map<std::string, std::size_t> index;  // name -> entry
     std::vector<Directory*> children;                    // per entry, once reached
 
+    // Its device and inode, when a lookup could tell them.
+    bool identified = false;
+    FileId id{0, 0};
+
     // The last search that entered it, the levels it had left below it
     // then, and the errno of its failing file test (0: none failed).
     std::uint64_t search = 0;

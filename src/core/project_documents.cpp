@@ -1,0 +1,171 @@
+#include "core/project_documents.hpp"
+
+#include <algorithm>
+
+#include "core/document.hpp"
+#include "core/env_layers.hpp"
+#include "core/project_root.hpp"
+#include "core/search.hpp"
+
+namespace talvo::core {
+
+namespace {
+
+constexpr std::string_view kComposeFiles[] = {"compose.yaml", "compose.yml", "docker-compose.yml",
+                                              "docker-compose.yaml"};
+constexpr std::string_view kSpringFiles[] = {
+    "src/main/resources/application.properties", "src/main/resources/application.yml",
+    "src/main/resources/application.yaml", "config/application.properties",
+    "config/application.yml", "config/application.yaml", "application.properties",
+    "application.yml", "application.yaml"};
+
+// Files of a settings format that hold something else: manifests, lock
+// files, tool and CI configuration.
+constexpr std::string_view kNotSettings[] = {
+    "package.json",     "package-lock.json", "composer.json",  "composer.lock",   "tsconfig.json",
+    "jsconfig.json",    "tslint.json",       "angular.json",   "nx.json",         "lerna.json",
+    "turbo.json",       "renovate.json",     ".eslintrc.json", ".prettierrc.json", ".babelrc.json",
+    "manifest.json",    "deno.json",         "vercel.json",    "launchsettings.json", "global.json",
+    "pnpm-lock.yaml",   "pnpm-workspace.yaml", "pubspec.yaml", "cargo.toml",      "pyproject.toml",
+    "setup.cfg",        "tox.ini",           "pytest.ini",     "mypy.ini",        ".yarnrc.yml",
+    ".pre-commit-config.yaml", ".gitlab-ci.yml", ".travis.yml", "mkdocs.yml",      "codecov.yml",
+    ".codecov.yml",     ".golangci.yml",     ".goreleaser.yml", "netlify.toml",   "chart.yaml",
+    "openapi.yaml",     "openapi.json",      "swagger.yaml",   "swagger.json",    ".markdownlint.json",
+    "appveyor.yml",     "bitbucket-pipelines.yml", "buildspec.yml", "rustfmt.toml", "clippy.toml",
+    "my.cnf",           "alembic.ini.mako",
+};
+
+bool ends_with_nocase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
+}
+
+std::string_view base_name(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string join(const std::string& dir, std::string_view name) {
+  return dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
+}
+
+bool regular_file(ListingCache& cache, const std::string& dir, std::string_view relative) {
+  std::string path = relative.find('/') == std::string_view::npos ? dir : join(dir, relative.substr(0, relative.rfind('/')));
+  std::string name(base_name(relative));
+  ListingCache::Directory& d = cache.directory(path);
+  FileKind kind;
+  return cache.stat_in(d, path, name, false, kind) == 0 && kind == FileKind::regular;
+}
+
+// The regular files of a directory, sorted.
+std::vector<std::string> files_of(ListingCache& cache, const std::string& dir) {
+  std::vector<std::string> out;
+  ListingCache::Directory& d = cache.directory(dir);
+  const std::vector<DirEntry>* entries = nullptr;
+  bool exact = false;
+  if (cache.list(d, dir, entries, exact) != 0) return out;
+  for (const DirEntry& e : *entries) {
+    bool regular = exact && e.type == EntryType::regular;
+    if (!regular && !(exact && e.type == EntryType::directory)) {
+      FileKind kind;
+      regular = cache.stat_in(d, dir, e.name, false, kind) == 0 && kind == FileKind::regular;
+    }
+    if (regular) out.push_back(e.name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+bool named_by_a_rule(std::string_view name) {
+  std::string lower = ascii_lower(name);
+  if (lower.starts_with(".env")) return true;  // the layers, or another mode's
+  if (lower.find("compose") != std::string::npos) return true;
+  if (lower == "settings.py") return true;
+  if (lower.starts_with("application") &&
+      (lower.ends_with(".properties") || lower.ends_with(".yml") || lower.ends_with(".yaml")))
+    return true;
+  return lower.starts_with("appsettings") && lower.ends_with(".json");
+}
+
+}  // namespace
+
+Format format_for(std::string_view file_name) {
+  std::string_view name = base_name(file_name);
+  if (ends_with_nocase(name, ".py")) return Format::python;
+  if (ends_with_nocase(name, ".json")) return Format::json;
+  if (ends_with_nocase(name, ".yml") || ends_with_nocase(name, ".yaml")) return Format::yaml;
+  if (ends_with_nocase(name, ".toml")) return Format::toml;
+  if (ends_with_nocase(name, ".properties")) return Format::properties;
+  if (ends_with_nocase(name, ".ini") || ends_with_nocase(name, ".conf") ||
+      ends_with_nocase(name, ".cfg") || name == ".odoorc")
+    return Format::ini;
+  return Format::dotenv;
+}
+
+bool generic_document(std::string_view file_name, std::string_view mode, bool in_env_folder) {
+  std::string name = ascii_lower(base_name(file_name));
+  if (decoy_file(name, mode)) return false;
+  for (std::string_view n : kNotSettings)
+    if (name == n) return false;
+  if (name.ends_with(".lock") || name.ends_with(".schema.json") || name.ends_with(".min.json"))
+    return false;
+  if (in_env_folder) return true;
+  if (name == ".flaskenv" || name == ".odoorc") return true;
+  if (name.ends_with(".env") && name.size() > 4) return true;  // db.env, plausible-conf.env
+  switch (format_for(name)) {
+    case Format::json:
+    case Format::yaml:
+    case Format::toml:
+    case Format::ini:
+    case Format::properties: return true;
+    default: return false;
+  }
+}
+
+std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::string& dir,
+                                             std::string_view mode) {
+  std::vector<DocumentRef> out;
+  auto add = [&](Rule rule, std::string relative) {
+    out.push_back({rule, join(dir, relative), std::move(relative), out.size()});
+  };
+  for (std::string_view f : kComposeFiles) {
+    if (regular_file(cache, dir, f)) {
+      add(Rule::compose, std::string(f));
+      break;
+    }
+  }
+  bool any_env = false;
+  for (const std::string& f : env_layer_files(mode)) any_env = any_env || regular_file(cache, dir, f);
+  if (any_env) add(Rule::env, ".env");
+  if (regular_file(cache, dir, "settings.py")) add(Rule::django, "settings.py");
+  if (regular_file(cache, dir, "manage.py")) add(Rule::django, "manage.py");
+  if (regular_file(cache, dir, "config/database.yml")) add(Rule::rails, "config/database.yml");
+  for (std::string_view f : kSpringFiles) {
+    if (regular_file(cache, dir, f)) {
+      add(Rule::spring, std::string(f));
+      break;
+    }
+  }
+  if (regular_file(cache, dir, "appsettings.json")) add(Rule::dotnet, "appsettings.json");
+
+  std::vector<std::string> folders{""};
+  for (std::string& sub : settings_subdirectories(mode)) folders.push_back(std::move(sub));
+  for (const std::string& folder : folders) {
+    std::string path = folder.empty() ? dir : join(dir, folder);
+    if (!folder.empty()) {
+      FileKind kind;
+      ListingCache::Directory& d = cache.directory(dir);
+      if (cache.stat_in(d, dir, folder, false, kind) != 0 || kind != FileKind::directory) continue;
+    }
+    bool env_folder = folder.starts_with(".envs/");
+    for (const std::string& name : files_of(cache, path)) {
+      std::string relative = folder.empty() ? name : folder + "/" + name;
+      if (named_by_a_rule(name)) continue;
+      if (relative == "config/database.yml") continue;
+      if (!generic_document(name, mode, env_folder)) continue;
+      add(Rule::generic, relative);
+    }
+  }
+  return out;
+}
+
+}  // namespace talvo::core
