@@ -33,7 +33,34 @@ constexpr std::string_view kNotSettings[] = {
     "openapi.yaml",     "openapi.json",      "swagger.yaml",   "swagger.json",    ".markdownlint.json",
     "appveyor.yml",     "bitbucket-pipelines.yml", "buildspec.yml", "rustfmt.toml", "clippy.toml",
     "my.cnf",           "alembic.ini.mako",
+    // The environment's own files, read by the environment stage.
+    ".pg_service.conf", "pg_service.conf",
 };
+
+// Words of a file name that speak of settings.
+constexpr std::string_view kSettingsNameWords[] = {
+    "config",      "conf",     "cfg",        "configuration", "settings", "setting",
+    "application", "app",      "appsettings", "database",     "databases", "db",
+    "datasource",  "env",      "environment", "secrets",      "credentials", "connection",
+    "connections", "postgres", "postgresql", "pg",            "profiles",  "local",
+    "default",     "development", "production", "dev",       "prod",      "staging",
+};
+
+bool settings_name(std::string_view name) {
+  std::string lower = ascii_lower(name);
+  std::size_t dot = lower.rfind('.');
+  if (dot != std::string::npos && dot > 0) lower.resize(dot);
+  std::size_t start = 0;
+  while (start <= lower.size()) {
+    std::size_t end = lower.find_first_of(".-_ ", start);
+    if (end == std::string::npos) end = lower.size();
+    std::string_view word = std::string_view(lower).substr(start, end - start);
+    for (std::string_view w : kSettingsNameWords)
+      if (word == w) return true;
+    start = end + 1;
+  }
+  return false;
+}
 
 bool ends_with_nocase(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
@@ -101,7 +128,8 @@ Format format_for(std::string_view file_name) {
   return Format::dotenv;
 }
 
-bool generic_document(std::string_view file_name, std::string_view mode, bool in_env_folder) {
+bool generic_document(std::string_view file_name, std::string_view mode, bool in_env_folder,
+                      bool by_name) {
   std::string name = ascii_lower(base_name(file_name));
   if (decoy_file(name, mode)) return false;
   for (std::string_view n : kNotSettings)
@@ -109,6 +137,7 @@ bool generic_document(std::string_view file_name, std::string_view mode, bool in
   if (name.ends_with(".lock") || name.ends_with(".schema.json") || name.ends_with(".min.json"))
     return false;
   if (in_env_folder) return true;
+  if (by_name && !settings_name(name)) return false;
   if (name == ".flaskenv" || name == ".odoorc") return true;
   if (name.ends_with(".env") && name.size() > 4) return true;  // db.env, plausible-conf.env
   switch (format_for(name)) {
@@ -122,7 +151,7 @@ bool generic_document(std::string_view file_name, std::string_view mode, bool in
 }
 
 std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::string& dir,
-                                             std::string_view mode) {
+                                             std::string_view mode, bool below) {
   std::vector<DocumentRef> out;
   auto add = [&](Rule rule, std::string relative) {
     out.push_back({rule, join(dir, relative), std::move(relative), out.size()});
@@ -161,7 +190,7 @@ std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::str
       std::string relative = folder.empty() ? name : folder + "/" + name;
       if (named_by_a_rule(name)) continue;
       if (relative == "config/database.yml") continue;
-      if (!generic_document(name, mode, env_folder)) continue;
+      if (!generic_document(name, mode, env_folder, below)) continue;
       add(Rule::generic, relative);
     }
   }

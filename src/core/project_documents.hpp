@@ -41,13 +41,17 @@ Format format_for(std::string_view file_name);
 
 // Whether a file name is a settings document the generic rule reads.
 // `in_env_folder`: the file lies in an .envs/ folder, where files have no
-// extension.
-bool generic_document(std::string_view file_name, std::string_view mode, bool in_env_folder);
+// extension. `by_name`: only if its name speaks of settings (config,
+// settings, database, db, env, secrets, ...), as below the working
+// directory, where a tree of data files must not be read whole.
+bool generic_document(std::string_view file_name, std::string_view mode, bool in_env_folder,
+                      bool by_name = false);
 
 // The documents of `dir` in ranking order. Only the env files that exist
 // are listed; the Compose override, the Spring profiles and the .NET
 // environment file are found by their rules once the base file is read.
+// `below`: a directory under the working directory (see generic_document).
 std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::string& dir,
-                                             std::string_view mode);
+                                             std::string_view mode, bool below);
 
 }  // namespace talvo::core

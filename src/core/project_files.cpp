@@ -60,6 +60,19 @@ std::vector<Setting> settings_of(Reader reader, const Node& document, const std:
   return settings;
 }
 
+// A comment after a value, as conf files of the INI kind write them
+// (Kong's, PostgreSQL's own): from a # or ; that follows a blank.
+std::string without_trailing_comment(std::string value) {
+  for (std::size_t i = 1; i < value.size(); ++i) {
+    if ((value[i] == '#' || value[i] == ';') && (value[i - 1] == ' ' || value[i - 1] == '\t')) {
+      value.resize(i);
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+      break;
+    }
+  }
+  return value;
+}
+
 // The values as their framework reads them: ${NAME} everywhere, and ERB
 // in database.yml. A value that stays unknown is left out.
 bool resolve(Reader reader, std::vector<Setting>& settings, const ReadingContext& context,
@@ -68,6 +81,7 @@ bool resolve(Reader reader, std::vector<Setting>& settings, const ReadingContext
   kept.reserve(settings.size());
   for (Setting& s : settings) {
     std::optional<std::string> v = s.value;
+    if (reader == Reader::ini) v = without_trailing_comment(*v);
     if (reader == Reader::rails && v->find("<%") != std::string::npos)
       v = erb_value(*v, context.lookup, budget);
     if (v && v->find("${") != std::string::npos && context.lookup)
@@ -173,7 +187,12 @@ std::vector<Candidate> read_candidates(Reader reader, const Node& document,
     }
     return out;
   }
-  std::vector<Setting> settings = settings_of(reader, document, context.file);
+  return read_settings(reader, settings_of(reader, document, context.file), context, budget);
+}
+
+std::vector<Candidate> read_settings(Reader reader, std::vector<Setting> settings,
+                                     const ReadingContext& context, Budget& budget) {
+  std::vector<Candidate> out;
   if (!resolve(reader, settings, context, budget)) return out;
   RecognitionOptions options;
   options.mode = reader == Reader::rails ? context.rails_mode : context.mode;

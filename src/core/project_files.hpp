@@ -73,6 +73,12 @@ struct ReadingContext {
 std::vector<Candidate> read_candidates(Reader reader, const Node& document,
                                        const ReadingContext& context, Budget& budget);
 
+// The same for settings already flattened (and layered or merged: env
+// files, a Spring base file with its profiles, appsettings.json with its
+// environment's file). Not for Compose files.
+std::vector<Candidate> read_settings(Reader reader, std::vector<Setting> settings,
+                                     const ReadingContext& context, Budget& budget);
+
 // What a document says, read in the environment alone; nullopt unless it
 // names a usable PostgreSQL source.
 std::optional<Found> recognise(Reader reader, const Node& document, const Environment& env);

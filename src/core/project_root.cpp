@@ -62,7 +62,8 @@ std::vector<std::string> subdirectories(ListingCache& cache, const std::string& 
 // make one directory reachable by many paths (and a loop by endless ones):
 // each directory comes once, by the first path that reaches it.
 void add_subtree(ListingCache& cache, const std::string& root, long long down, bool strict,
-                 std::vector<std::string>& order, std::set<const void*>& seen) {
+                 std::vector<std::string>& order, std::set<const void*>& seen,
+                 const std::string& avoid = {}) {
   if (!seen.insert(&cache.directory(root)).second) return;
   order.push_back(root);
   std::vector<std::string> level{root};
@@ -71,7 +72,7 @@ void add_subtree(ListingCache& cache, const std::string& root, long long down, b
     for (const std::string& dir : level) {
       for (const std::string& name : subdirectories(cache, dir, strict)) {
         std::string child = join(dir, name);
-        if (!seen.insert(&cache.directory(child)).second) continue;
+        if (child == avoid || !seen.insert(&cache.directory(child)).second) continue;
         order.push_back(child);
         next.push_back(std::move(child));
       }
@@ -115,7 +116,7 @@ std::vector<std::string> settings_subdirectories(std::string_view mode) {
 }
 
 bool holds_settings_file(ListingCache& cache, const std::string& dir, std::string_view mode) {
-  if (!directory_documents(cache, dir, mode).empty()) return true;
+  if (!directory_documents(cache, dir, mode, false).empty()) return true;
   for (std::string_view folder : {"src/main/resources", "prisma", ".envs"}) {
     FileKind kind;
     if (exists_in(cache, dir, folder, kind) && kind == FileKind::directory) return true;
@@ -142,16 +143,24 @@ ProjectPlan project_plan(ListingCache& cache, const std::string& start, const st
                          long long down, std::optional<long long> up_limit, std::string_view mode) {
   ProjectPlan plan;
   if (up_limit) {
-    for (std::string& dir : project_directories(cache, start, *up_limit, down))
-      plan.directories.push_back({std::move(dir), false});
+    std::set<std::string> chain;
+    for (std::string dir = start; chain.insert(dir).second;) dir = parent_path(dir);
+    for (std::string& dir : project_directories(cache, start, *up_limit, down)) {
+      bool below = chain.count(dir) == 0;
+      plan.directories.push_back({std::move(dir), false, below});
+    }
     plan.root = plan.directories.size() > 1 ? plan.directories.back().path : start;
     plan.reason = RootReason::limit;
     return plan;
   }
   std::vector<std::string> below;
   std::set<const void*> seen;
-  add_subtree(cache, start, down, true, below, seen);
-  for (std::string& dir : below) plan.directories.push_back({std::move(dir), false});
+  // $HOME is nobody's project from above it either.
+  add_subtree(cache, start, down, true, below, seen, home);
+  for (std::string& dir : below) {
+    bool deeper = dir != start;
+    plan.directories.push_back({std::move(dir), false, deeper});
+  }
 
   // The chain from the working directory up to where the walk must stop.
   std::vector<std::string> chain{start};
@@ -193,7 +202,7 @@ ProjectPlan project_plan(ListingCache& cache, const std::string& start, const st
     }
   }
   plan.root = chain[last];
-  for (std::size_t i = 1; i <= last; ++i) plan.directories.push_back({chain[i], true});
+  for (std::size_t i = 1; i <= last; ++i) plan.directories.push_back({chain[i], true, false});
   return plan;
 }
 

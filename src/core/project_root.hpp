@@ -37,6 +37,9 @@ struct PlannedDirectory {
   // Above the working directory: read itself and through the fixed
   // relative paths only.
   bool ancestor = false;
+  // Below the working directory: only its files whose names speak of
+  // settings are read by their format (see directory_documents).
+  bool below = false;
 };
 
 struct ProjectPlan {

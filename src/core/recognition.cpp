@@ -369,14 +369,16 @@ std::string file_environment(std::string_view file_name) {
   std::string name = ascii_lower(file_name);
   std::size_t slash = name.rfind('/');
   if (slash != std::string::npos) name = name.substr(slash + 1);
-  // The words after the first: "config.development.json", "application-dev.yml",
-  // ".env.production"; the stem itself ("test.json", "dev.env") says nothing.
-  std::size_t start = name.find_first_of(".-_", name.starts_with('.') ? 1 : 0);
-  while (start != std::string::npos && start < name.size()) {
-    std::size_t end = name.find_first_of(".-_", start + 1);
-    std::string word = name.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
-    if (auto label = environment_label(word)) return *label;
-    start = end;
+  // Every word but the extension: "config.development.json",
+  // "application-dev.yml", "production.ini".
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of(".-_", start);
+    if (end == std::string::npos) end = name.size();
+    if (auto label = environment_label(name.substr(start, end - start))) return *label;
+    start = end + 1;
   }
   return {};
 }

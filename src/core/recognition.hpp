@@ -62,8 +62,9 @@ bool ranks_before(const Candidate& a, const Candidate& b);
 // The candidate that ranks first, if any.
 std::optional<Candidate> best_candidate(std::span<const Candidate> candidates);
 
-// The environment a file name labels: "config.development.json" and
-// "appsettings.Production.json" label one, "config.json" none.
+// The environment a file name labels: "config.development.json",
+// "appsettings.Production.json" and "production.ini" label one,
+// "config.json" none.
 std::string file_environment(std::string_view file_name);
 
 }  // namespace talvo::core

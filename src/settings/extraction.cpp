@@ -4,6 +4,7 @@
 #include <string>
 
 #include "settings/aliases.hpp"
+#include "settings/paths.hpp"
 #include "settings/scope.hpp"
 #include "settings/settings.hpp"
 #include "output/output.hpp"
@@ -169,6 +170,7 @@ bool config_qualifies_under(nb::handle cfg, const char* engine_key) {
 
 nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   log("debug", "processing '" + path + "' ...");
+  note_described_file(fs_bytes(nb::module_::import_("os").attr("path").attr("abspath")(settings_path)));
   nb::object cfg = load_config(settings_path);
   log("notice", "cfg: " + text(output::masked(cfg.attr("_data"))));
   nb::list keys = nb::list(cfg.attr("keys")());

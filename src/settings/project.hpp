@@ -10,6 +10,9 @@ namespace talvo::settings {
 // environment says (but not over the project's own files).
 struct GivenOptions {
   bool host = false, port = false, user = false, password = false, database = false;
+  // -ul: the operator's limit replaces the project root as the second
+  // look's way up.
+  bool up_level = false;
 };
 
 // Runs the discovery once for the command in `args` and returns the settings

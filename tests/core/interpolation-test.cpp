@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "core/document_rules.hpp"
 #include "core/env_layers.hpp"
 
 using namespace talvo::core;
@@ -117,4 +118,25 @@ TEST(EnvLayers, ModeLayersAndDecoys) {
   EXPECT_EQ(merged[0].file, ".env.local");
   EXPECT_EQ(merged[0].line, 2u);
   EXPECT_EQ(merged[2].key, "C");
+}
+
+TEST(DocumentRules, ProfilesEnvironmentsAndSettingsModules) {
+  std::vector<Setting> base{{"spring.profiles.active", "dev, local", "application.properties", 3}};
+  using V = std::vector<std::string>;
+  EXPECT_EQ(spring_profiles(base, {}), (V{"dev", "local"}));
+  EXPECT_EQ(spring_profiles(base, {{"SPRING_PROFILES_ACTIVE", "prod"}}), V{"prod"});
+  EXPECT_EQ(spring_profiles({}, {}), V{});
+  V dev{"dev"};
+  EXPECT_EQ(spring_profile_files("src/main/resources/application.yml", dev),
+            (V{"src/main/resources/application-dev.properties", "src/main/resources/application-dev.yml",
+               "src/main/resources/application-dev.yaml"}));
+  EXPECT_EQ(dotnet_environment({}), "Development");
+  EXPECT_EQ(dotnet_environment({{"DOTNET_ENVIRONMENT", "Staging"}}), "Staging");
+  EXPECT_EQ(dotnet_environment_file("appsettings.json", "Development"), "appsettings.Development.json");
+  EXPECT_EQ(django_settings_files("import os\n\ndef main():\n    os.environ.setdefault("
+                                  "'DJANGO_SETTINGS_MODULE', 'config.settings.local')\n"),
+            (V{"config/settings/local.py", "config/settings/local/__init__.py"}));
+  EXPECT_EQ(django_settings_files("os.environ.setdefault(\"DJANGO_SETTINGS_MODULE\", \"mysite.settings\")"),
+            (V{"mysite/settings.py", "mysite/settings/__init__.py"}));
+  EXPECT_EQ(django_settings_files("print('no settings here')"), V{});
 }

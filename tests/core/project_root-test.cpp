@@ -133,7 +133,7 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   ASSERT_EQ(plan.directories.size(), 2u);
   EXPECT_EQ(plan.directories[1].path, "/p");
   std::vector<std::string> read;
-  for (const DocumentRef& d : directory_documents(cache, "/p", "development")) read.push_back(d.relative);
+  for (const DocumentRef& d : directory_documents(cache, "/p", "development", false)) read.push_back(d.relative);
   EXPECT_EQ(read, (std::vector<std::string>{"compose.yaml", ".env", "config/database.yml",
                                             "src/main/resources/application.properties",
                                             "config/settings.toml", ".envs/.local/.postgres"}));

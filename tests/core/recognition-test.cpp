@@ -192,5 +192,6 @@ TEST(Recognition, Ranking) {
   EXPECT_EQ(file_environment("config.development.json"), "development");
   EXPECT_EQ(file_environment("appsettings.Production.json"), "production");
   EXPECT_EQ(file_environment("config.json"), "");
-  EXPECT_EQ(file_environment("test.json"), "");
+  EXPECT_EQ(file_environment("production.ini"), "production");
+  EXPECT_EQ(file_environment("contest.json"), "");
 }
