@@ -14,7 +14,7 @@ namespace {
 // Directories below the working directory that hold examples, tests,
 // documentation or build output, never the project's own settings.
 constexpr std::string_view kNotSettingsFolders[] = {
-    "test",     "tests",    "spec",    "specs",   "__tests__", "e2e",   "fixtures",
+    "test",     "tests",    "__tests__", "e2e",   "fixtures",
     "fixture",  "testdata", "example", "examples", "sample",   "samples", "docs",
     "doc",      "vendor",   "third_party", "dist", "build",    "target", "out",
     "coverage", ".git",     ".hg",     ".svn",    ".venv",     ".tox",   ".cache",
