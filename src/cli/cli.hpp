@@ -17,4 +17,8 @@ void define_routing(nb::module_& m);          // run_command
 void define_completion(nb::module_& m);       // print_completion_script, complete_command_line
 void define_main(nb::module_& m);             // main
 
+// talvo --where: prints where the parsed command would connect; false when
+// it needs a database name and none is found (said as the command says it).
+bool print_where(nb::handle args);
+
 }  // namespace talvo::cli

@@ -110,8 +110,8 @@ class OwnSettingsCache {
   nb::object kept_;
 };
 
-bridge::Coroutine fetch_names(nb::dict kwargs, nb::str sql) {
-  bridge::Traced<> conn = co_await db::open_connection(kwargs);
+bridge::Coroutine fetch_names(core::Values target, nb::str sql) {
+  bridge::Traced<> conn = co_await db::open_connection(std::move(target));
   bridge::Traced<> rows;
   try {
     rows = co_await conn.attr("fetch")(sql);
@@ -153,20 +153,21 @@ nb::object read_names(const Lookup& lookup, nb::handle parsed_args) {
   nb::object on_line = arg(args, "database");
 
   settings::DiscoveryScope scope;
+  settings::note_given_options(given);
   discover_settings(args, given);
-  nb::object database = arg(args, "database");
-  if (lookup.kind == core::ValueCompletion::tables) {
+  const bool tables = lookup.kind == core::ValueCompletion::tables;
+  core::Target target = settings::command_target(
+      args, tables ? core::Purpose::database : core::Purpose::maintenance);
+  if (tables) {
+    // The database on the line first, then the one the command would use.
     std::optional<std::string> line = name_text(on_line);
-    auto chosen = core::table_database(line, name_text(database));
+    auto chosen = core::table_database(line, target.values[core::Setting::database].text);
     if (!chosen) return nb::none();
-    if (line && *chosen == *line) database = on_line;
+    if (line && *chosen == *line)
+      target.values[core::Setting::database] =
+          settings::value_of(on_line, {core::Source::Kind::option, "-d/--database", {}, 0});
   }
-
-  nb::object config = routine("get_db_config_or_args")(args);
-  settings::Target t = settings::resolve_target(
-      {config["host"], config["port"], config["user"], config["password"], database}, false,
-      arg(args, "CONFIG_FILE"), arg(args, "up_level"), arg(args, "down_level"));
-  return run_within(fetch_names(db::connect_arguments(t), nb::str(name_source(lookup.kind).sql)).to_python(),
+  return run_within(fetch_names(target.values, nb::str(name_source(lookup.kind).sql)).to_python(),
                     seconds_left(lookup.deadline));
 }
 

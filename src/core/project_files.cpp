@@ -151,10 +151,15 @@ std::optional<Found> read_key_set(const Node& doc, const KeySet& set) {
   keys.tls.sslkey = get(doc, set.sslkey);
   bool engaged = !keys.empty() || !e.empty();
   e.fill_from(keys);
-  if (!e.database) e.database = get(doc, set.database_default);
-  if (!e.database && engaged && !set.default_literal.empty())
+  bool inferred = false;
+  if (!e.database && (e.database = get(doc, set.database_default))) inferred = true;
+  if (!e.database && engaged && !set.default_literal.empty()) {
     e.database = std::string(set.default_literal);
-  return found(std::move(e), set.framework);
+    inferred = true;
+  }
+  auto result = found(std::move(e), set.framework);
+  if (result) result->database_inferred = inferred;
+  return result;
 }
 
 std::optional<Found> read_dotenv(const Node& doc) {

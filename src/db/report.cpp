@@ -4,6 +4,7 @@
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
+#include "settings/target.hpp"
 
 #include <exception>
 #include <string>
@@ -39,16 +40,22 @@ bool settle_database(nb::handle args, DatabaseName policy) {
 
 namespace {
 
-// get_connection(**db_config, [database=args.database,] auto_settings=False, ...)
+// get_connection to where the command connects, which also announces it.
+// The database reached goes onto the record, so what the handler prints
+// names it.
 nb::object connection_call(nb::handle args, bool with_database) {
-  nb::object db_config = routine("get_db_config_or_args")(args);
-  nb::dict kwargs;
-  if (PyDict_Merge(kwargs.ptr(), db_config.ptr(), 1) != 0) throw nb::python_error();
-  if (with_database) kwargs["database"] = arg(args, "database");
-  kwargs["auto_settings"] = false;
-  kwargs["max_depth_up"] = arg(args, "up_level");
-  kwargs["max_depth_down"] = arg(args, "down_level");
-  return routine("get_connection")(**kwargs);
+  using core::Setting;
+  core::Target target = settings::command_target(
+      args, with_database ? core::Purpose::database : core::Purpose::maintenance);
+  if (with_database) nb::setattr(args, "database", settings::as_text(target.values[Setting::database]));
+  return routine("get_connection")(
+      "host"_a = settings::as_text(target.values[Setting::host]),
+      "port"_a = settings::as_port(target.values[Setting::port]),
+      "user"_a = settings::as_text(target.values[Setting::user]),
+      "password"_a = settings::as_text(target.values[Setting::password]),
+      "database"_a = settings::as_text(target.values[Setting::database]),
+      "auto_settings"_a = false, "max_depth_up"_a = arg(args, "up_level"),
+      "max_depth_down"_a = arg(args, "down_level"));
 }
 
 // Errors of the statement phase end the command normally, with one line.

@@ -11,6 +11,7 @@
 
 #include "bridge/coroutine.hpp"
 #include "core/data_format.hpp"
+#include "core/routes.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
@@ -38,11 +39,7 @@ struct TableReport {
   const char* empty_message;  // nullptr: an empty result prints the bare table
 };
 
-enum class DatabaseName {
-  not_used,  // connects to the default database, no fallback
-  required,  // fallback from the settings, else "Database name required"
-  optional,  // fallback from the settings, else go on without one
-};
+using core::DatabaseName;
 
 struct Handler {
   DatabaseName database;

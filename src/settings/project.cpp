@@ -5,11 +5,13 @@
 
 #include "core/connection_url.hpp"
 #include "core/document.hpp"
+#include "core/origins.hpp"
 #include "core/project_files.hpp"
 #include "output/palette.hpp"
 #include "settings/environment.hpp"
 #include "settings/paths.hpp"
 #include "settings/scope.hpp"
+#include "settings/target.hpp"
 
 namespace talvo::settings {
 
@@ -158,6 +160,10 @@ std::optional<core::Found> read_as(const std::string& path, core::Reader reader,
     }
   }
   if (found && found->path.empty()) found->path = path;
+  if (found && doc && found->path == path) {
+    core::locate_sources(*doc, *found);
+    add_key_lines(*found);
+  }
   return found;
 }
 
@@ -208,16 +214,19 @@ std::optional<core::Found> environment_look(const core::Environment& env) {
   return core::environment_stage(env, service_text);
 }
 
-// What the operator typed stays: a framework file or the environment only
-// fills the rest. (The plain discovery's settings have always won over -H,
-// --port and -d; these later sources, some of whose values are inferred, do
-// not.)
-void leave_given_options(core::Endpoint& e, const GivenOptions& given) {
-  if (given.host) e.host.reset();
-  if (given.port) e.port.reset();
-  if (given.user) e.user.reset();
-  if (given.password) e.password.reset();
-  if (given.database) e.database.reset();
+// A settings dictionary with what a later look found: the database left
+// out when only a default rule named it, the values the operator typed
+// left to the options (see core::without_typed).
+nb::object keep_found(const core::Found& found, const GivenOptions& given) {
+  core::Options typed;
+  typed.typed = {given.host, given.port, given.user, given.password, given.database};
+  core::Values values = core::without_typed(core::values_of(found), typed);
+  core::Endpoint e;
+  for (std::size_t i = 0; i < core::kSettingCount; ++i)
+    core::setting(e, static_cast<core::Setting>(i)) = values.at[i].text;
+  nb::object settings = keep(settings_dict(e));
+  note_origin(settings, values, false);
+  return settings;
 }
 
 }  // namespace
@@ -227,8 +236,19 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
       arg(args, "CONFIG_FILE"), "max_depth_up"_a = arg(args, "up_level"),
       "max_depth_down"_a = arg(args, "down_level"));
   if (names_database(settings)) {
-    if (is_settings_dict(settings) && nb::borrow<nb::dict>(settings).contains("original_url"))
-      return keep(decoded_url_settings(settings));
+    if (is_settings_dict(settings) && nb::borrow<nb::dict>(settings).contains("original_url")) {
+      // Decoded, the values are still those of the URL they came from.
+      std::optional<core::Values> from_url = settings_values(settings);
+      nb::object kept = keep(decoded_url_settings(settings));
+      std::optional<core::Values> values = settings_values(kept);
+      if (values && from_url) {
+        const core::Source& url = (*from_url)[core::Setting::host].source;
+        for (core::Value& v : values->at)
+          if (v.text) v.source = url;
+        note_origin(kept, *values, true);
+      }
+      return kept;
+    }
     return settings;
   }
 
@@ -236,15 +256,13 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
   if (auto found = second_look(args, env)) {
     nb::str path = fs_text(found->path);
     log("info", "second look: " + found->framework + " settings in " + text(path));
-    print("📄 Found settings at: " + text(path), palette::info);
-    leave_given_options(found->endpoint, given);
-    return keep(settings_dict(found->endpoint));
+    announce_settings_file(text(path));
+    return keep_found(*found, given);
   }
   if (auto found = environment_look(env)) {
     log("info", "settings from the environment: " + found->framework);
     print("📄 Found settings in the environment: " + found->framework, palette::info);
-    leave_given_options(found->endpoint, given);
-    return keep(settings_dict(found->endpoint));
+    return keep_found(*found, given);
   }
   return settings;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,6 +30,8 @@ struct Scope {
   Outcomes configs;
   Outcomes settings_modules;
   std::optional<std::string> unreadable;
+  GivenOptions given;
+  std::set<std::string> announced;
 };
 
 // Scopes nest: the outermost one creates the state, and it goes when the
@@ -146,6 +149,17 @@ void note_unreadable(const std::string& reason) {
 
 std::optional<std::string> first_unreadable() {
   return scope ? scope->unreadable : std::nullopt;
+}
+
+void note_given_options(const GivenOptions& given) {
+  if (scope) scope->given = given;
+}
+
+GivenOptions given_options() { return scope ? scope->given : GivenOptions{}; }
+
+void announce_settings_file(const std::string& path) {
+  if (scope && !scope->announced.insert(path).second) return;
+  print("📄 Found settings at: " + path, palette::info);
 }
 
 core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }

@@ -1,0 +1,11 @@
+// Options the operator typed, as opposed to the defaults the record holds
+// where nothing was typed.
+#pragma once
+
+namespace talvo::settings {
+
+struct GivenOptions {
+  bool host = false, port = false, user = false, password = false, database = false;
+};
+
+}  // namespace talvo::settings
