@@ -13,6 +13,7 @@
 #include "cli/discovery.hpp"
 #include "core/completion.hpp"
 #include "db/connect.hpp"
+#include "db/session.hpp"
 #include "settings/scope.hpp"
 #include "settings/target.hpp"
 
@@ -110,18 +111,12 @@ class OwnSettingsCache {
   nb::object kept_;
 };
 
+bridge::Coroutine fetch(nb::object conn, nb::str sql) { co_return co_await conn.attr("fetch")(sql); }
+
 bridge::Coroutine fetch_names(core::Values target, nb::str sql) {
-  bridge::Traced<> conn = co_await db::open_connection(std::move(target));
-  bridge::Traced<> rows;
-  try {
-    rows = co_await conn.attr("fetch")(sql);
-  } catch (const nb::python_error&) {
-    // Cancelled at the deadline or closed: nothing may be awaited any more.
-    conn.attr("terminate")();
-    throw;
-  }
-  co_await conn.attr("close")();
-  co_return rows;
+  co_return co_await db::in_session(db::open_connection(std::move(target)).to_python(),
+                                    [&](nb::object conn) { return fetch(std::move(conn), sql); },
+                                    db::OnInterrupt::terminate);
 }
 
 nb::object run_within(nb::object coroutine, double seconds) {

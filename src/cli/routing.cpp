@@ -8,12 +8,17 @@
 #include "bridge/coroutine.hpp"
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
-#include "cli/prompt.hpp"
+#include "output/prompt.hpp"
 #include "core/routes.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::cli {
 namespace {
+
+using output::environment_password;
+using output::password_prompt;
+using output::process_id;
+using output::read_password;
 
 // Tested by plain containment in the lower-cased error text, so ".*" in the
 // fourth phrase stands for itself.

@@ -1,6 +1,7 @@
 #include "db/report.hpp"
 #include "core/terminal.hpp"
 #include "db/export.hpp"
+#include "db/session.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 #include "settings/project.hpp"
@@ -150,53 +151,35 @@ bool show_table(nb::handle rows, const TableReport& report, std::string_view nam
   return truthy(rows);
 }
 
+namespace {
+
+// The statement and its result on the open connection. Errors of this
+// phase end the command normally, with one line.
+bridge::Coroutine run_statement(nb::object conn, nb::object args, const Handler* handler) {
+  try {
+    nb::object result = co_await handler->start(conn, args);
+    if (handler->show != nullptr) handler->show(result, args);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    report_error(*handler, message(e));
+  } catch (std::exception& e) {
+    report_error(*handler, e.what());
+  }
+  co_return nb::none();
+}
+
+}  // namespace
+
 bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
   output::MessagesAside aside(output_format(args) != core::DataFormat::table);
   if (!settle_database(args, handler.database)) co_return nb::none();
   if (handler.admit != nullptr && !handler.admit(args)) co_return nb::none();
   bool with_database =
       handler.connects_to_database ? handler.connects_to_database(args) : true;
-
-  bridge::Traced<> conn = co_await connection_call(args, with_database);
-  // get_connection has already said why there is no connection.
-  if (conn.is_none()) co_return nb::none();
-
-  bridge::Traced<std::optional<nb::python_error>> passing;  // cancellation, Ctrl-C: close, then let it go on
-  try {
-    nb::object result = co_await handler.start(conn, args);
-    if (handler.show != nullptr) handler.show(result, args);
-  } catch (nb::python_error& e) {
-    if (is_ordinary(e)) {
-      report_error(handler, message(e));
-    } else if (e.matches(PyExc_GeneratorExit)) {
-      // The coroutine is being closed: nothing may be awaited any more.
-      conn.attr("terminate")();
-      throw;
-    } else {
-      passing.emplace(std::move(e));
-    }
-  } catch (std::exception& e) {
-    report_error(handler, e.what());
-  }
-
-  if (!passing) {
-    co_await conn.attr("close")();
-    co_return nb::none();
-  }
-  // Closing after an interruption: a second interruption, or a close that
-  // fails, must not hide the first one nor leave the socket open.
-  bool closed = false;
-  try {
-    co_await conn.attr("close")();
-    closed = true;
-  } catch (nb::python_error& e) {
-    if (e.matches(PyExc_GeneratorExit)) {
-      conn.attr("terminate")();
-      throw;
-    }
-  }
-  if (!closed) conn.attr("terminate")();
-  throw std::move(*passing);
+  co_await in_session(connection_call(args, with_database), [&](nb::object conn) {
+    return run_statement(std::move(conn), args, &handler);
+  });
+  co_return nb::none();
 }
 
 }  // namespace talvo::db
