@@ -121,6 +121,13 @@ Values without_typed(Values found, const Options& options) {
   return found;
 }
 
+Options with_discovered(Options options, const std::optional<Values>& settings) {
+  if (!settings) return options;
+  for (Setting f : {Setting::database, Setting::host, Setting::port})
+    if (settings->held(f)) options.values[f] = (*settings)[f];
+  return options;
+}
+
 Values db_config(const std::optional<Values>& settings, const Options& options) {
   const Values& o = options.values;
   Values v;
@@ -153,13 +160,7 @@ Target resolve_target(const Gathered& g) {
   std::optional<Values> settings = g.settings;
   if (settings && !g.settings_from_first_look) settings = without_typed(*settings, g.options);
 
-  // The discovery's database, host and port go onto the record, over what
-  // the command line says.
-  Options record = g.options;
-  if (settings) {
-    for (Setting f : {Setting::database, Setting::host, Setting::port})
-      if (settings->held(f)) record.values[f] = (*settings)[f];
-  }
+  Options record = with_discovered(g.options, settings);
   Target t;
   t.database_found = record.values.held(Setting::database);
 

@@ -88,6 +88,10 @@ struct Target {
 
 Target resolve_target(const Gathered& g);
 
+// The record once the discovery's settings are on it: their database, host
+// and port replace the options'.
+Options with_discovered(Options options, const std::optional<Values>& settings);
+
 // What a later look at the project or the environment leaves for the
 // settings: the values the operator typed are not replaced.
 Values without_typed(Values found, const Options& options);

@@ -1,5 +1,6 @@
 #include "db/report.hpp"
 #include "core/terminal.hpp"
+#include "core/where.hpp"
 #include "db/export.hpp"
 #include "db/session.hpp"
 #include "output/output.hpp"
@@ -48,6 +49,8 @@ nb::object connection_call(nb::handle args, bool with_database) {
   using core::Setting;
   core::Target target = settings::command_target(
       args, with_database ? core::Purpose::database : core::Purpose::maintenance);
+  // The passwords stay out: --where's lines say only whether one is set.
+  log("debug", "target:\n" + core::where_text(target));
   if (with_database) nb::setattr(args, "database", settings::as_text(target.values[Setting::database]));
   return routine("get_connection")(
       "host"_a = settings::as_text(target.values[Setting::host]),
