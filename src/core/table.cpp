@@ -177,6 +177,15 @@ std::string sgr_parameters(std::string_view style, Ansi ansi) {
   return out;
 }
 
+std::optional<std::string_view> cell_word(Cell rule, bool null, bool empty) {
+  switch (rule) {
+    case Cell::value: return null ? std::optional<std::string_view>("") : std::nullopt;
+    case Cell::null_word: return null ? std::optional<std::string_view>("NULL") : std::nullopt;
+    case Cell::dash_if_empty: break;
+  }
+  return null || empty ? std::optional<std::string_view>("-") : std::nullopt;
+}
+
 Ansi ansi_for(const AnsiFacts& facts) {
   bool terminal = facts.isatty;
   if (facts.tty_compatible == "0") {
@@ -249,7 +258,7 @@ void TableWriter::row(std::span<const Field> cells) {
     scratch_cells_.push_back(f ? *f : std::string_view(null_text_));
   }
   if (settled_) {
-    write_row(scratch_cells_, true);
+    write_row(scratch_cells_);
     return;
   }
   for (std::size_t c = 0; c < columns_.size(); ++c) {
@@ -286,19 +295,12 @@ std::size_t TableWriter::height() const {
   return title + 1 + header + 1 + held_lines_ + 1;
 }
 
-void TableWriter::split_cell(std::string_view text, std::size_t column, bool fold,
-                             Lines& lines) const {
+void TableWriter::split_cell(std::string_view text, Lines& lines) {
   lines.clear();
   std::size_t at = 0;
   for (;;) {
     std::size_t end = text.find('\n', at);
-    std::string_view line = text.substr(at, end == std::string_view::npos ? end : end - at);
-    if (fold && cell_width(line) > widths_[column]) {
-      for (std::string_view piece : fold_cells(line, std::max<std::size_t>(widths_[column], 1)))
-        lines.push_back(piece);
-    } else {
-      lines.push_back(line);
-    }
+    lines.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
     if (end == std::string_view::npos) return;
     at = end + 1;
   }
@@ -339,9 +341,14 @@ void TableWriter::write_cells(std::span<const Lines> cells, const std::string& s
   }
 }
 
-void TableWriter::write_row(std::span<const std::string_view> cells, bool fold) {
+void TableWriter::write_row(std::span<const std::string_view> cells) {
   scratch_lines_.resize(columns_.size());
-  for (std::size_t c = 0; c < columns_.size(); ++c) split_cell(cells[c], c, fold, scratch_lines_[c]);
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    split_cell(cells[c], scratch_lines_[c]);
+    // Past the window a wider value widens its column from its row on.
+    if (settled_)
+      for (std::string_view line : scratch_lines_[c]) widths_[c] = std::max(widths_[c], cell_width(line));
+  }
   write_cells(scratch_lines_, "", cell_sgr_, "│");
 }
 
@@ -357,7 +364,7 @@ void TableWriter::settle() {
   write_rule("┏", "━", "┳", "┓");
   std::vector<Lines> header(columns_.size());
   for (std::size_t c = 0; c < columns_.size(); ++c)
-    split_cell(columns_[c].header, c, false, header[c]);
+    split_cell(columns_[c].header, header[c]);
   write_cells(header, header_sgr_, {}, "┃");
   write_rule("┡", "━", "╇", "┩");
 
@@ -368,7 +375,7 @@ void TableWriter::settle() {
       cells[c] = std::string_view(held_).substr(from, cell_ends_[k] - from);
       from = cell_ends_[k];
     }
-    write_row(cells, false);
+    write_row(cells);
   }
   settled_ = true;
   // The held rows' texts are in the output now; the window is given back.

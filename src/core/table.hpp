@@ -3,7 +3,8 @@
 // value, in the colours of each column. Rows stream through: the first ones
 // (a bounded window) are held to measure the columns, then everything is
 // written, and later rows are written as they come. A later value wider than
-// its column is folded onto further lines of its row, never cut.
+// its column widens the column from its row on: values are never folded or
+// cut, so each stays whole on its line.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +45,17 @@ Ansi ansi_for(const AnsiFacts& facts);
 // `text` broken into lines of at most `width` cells at blanks (a word wider
 // than that folded), each centred in `width` cells, as table titles are.
 std::vector<std::string> centred_lines(std::string_view text, std::size_t width);
+
+// What a cell shows where its value has no text of its own to show.
+enum class Cell {
+  value,          // None shows as an empty cell
+  dash_if_empty,  // None, an empty text and zero show as "-"
+  null_word,      // None shows as "NULL"
+};
+
+// The word a cell shows instead of its value's text (`empty`: the value is
+// an empty text, zero or false), if any.
+std::optional<std::string_view> cell_word(Cell rule, bool null, bool empty);
 
 struct TableColumn {
   std::string header;
@@ -87,11 +99,11 @@ class TableWriter final : public RowSink {
   using Lines = std::vector<std::string_view>;
 
   void measure(std::string_view text, std::size_t column);
-  void split_cell(std::string_view text, std::size_t column, bool fold, Lines& lines) const;
+  static void split_cell(std::string_view text, Lines& lines);
   void write_rule(const char* left, const char* fill, const char* join, const char* right);
   void write_cells(std::span<const Lines> cells, const std::string& sgr,
                    const std::vector<std::string>& sgrs, const char* border);
-  void write_row(std::span<const std::string_view> cells, bool fold);
+  void write_row(std::span<const std::string_view> cells);
   std::size_t row_height(std::span<const std::string_view> cells) const;
 
   std::string title_;

@@ -182,22 +182,17 @@ TEST(TableWriter, PinnedLook) {
   for (const Pinned& p : kPinned) EXPECT_EQ(draw(p), p.text) << p.title;
 }
 
-TEST(TableWriter, LaterRowsKeepTheColumnsAndFoldWhatIsWider) {
-  Pinned p{Ansi::none, "T", {"a", "b"}, {{"xy", "1"}, {"abcdefg", "22"}, {"表表表", ""}}, ""};
+TEST(TableWriter, LaterRowsWidenTheColumnFromTheirRowOn) {
+  Pinned p{Ansi::none, "T", {"a", "b"}, {{"xy", "1"}, {"abcdefg", "22"}, {"表", "3"}}, ""};
   EXPECT_EQ(draw(p, 1),
             "    T     \n"
             "┏━━━━┳━━━┓\n"
             "┃ a  ┃ b ┃\n"
             "┡━━━━╇━━━┩\n"
             "│ xy │ 1 │\n"
-            "│ ab │ 2 │\n"
-            "│ cd │ 2 │\n"
-            "│ ef │   │\n"
-            "│ g  │   │\n"
-            "│ 表 │   │\n"
-            "│ 表 │   │\n"
-            "│ 表 │   │\n"
-            "└────┴───┘\n");
+            "│ abcdefg │ 22 │\n"
+            "│ 表      │ 3  │\n"
+            "└─────────┴────┘\n");
 }
 
 TEST(TableWriter, WindowSizeAndNulls) {
@@ -223,6 +218,17 @@ TEST(TableWriter, WindowSizeAndNulls) {
             "│ 2 │       │\n"
             "│ 3 │       │\n"
             "└───┴───────┘\n");
+}
+
+TEST(TableWriter, CellWords) {
+  using W = std::optional<std::string_view>;
+  EXPECT_EQ(cell_word(Cell::value, true, true), W(""));
+  EXPECT_EQ(cell_word(Cell::value, false, true), std::nullopt);
+  EXPECT_EQ(cell_word(Cell::null_word, true, true), W("NULL"));
+  EXPECT_EQ(cell_word(Cell::null_word, false, true), std::nullopt);
+  EXPECT_EQ(cell_word(Cell::dash_if_empty, true, true), W("-"));
+  EXPECT_EQ(cell_word(Cell::dash_if_empty, false, true), W("-"));
+  EXPECT_EQ(cell_word(Cell::dash_if_empty, false, false), std::nullopt);
 }
 
 TEST(TableWriter, SgrParameters) {
