@@ -236,9 +236,9 @@ void add_drop(const Grammar& g, nb::handle commands) {
   add_levels(g, user);
 }
 
-nb::object setup_argument_parser() {
+nb::object build_parser(nb::object formatter) {
   Grammar g;
-  g.formatter = nb::module_::import_("rich_argparse").attr("RichHelpFormatter");
+  g.formatter = std::move(formatter);
   nb::dict scope;
   nb::module_::import_("builtins").attr("exec")(kParserSource, scope);
   g.parser_class = scope["Parser"];
@@ -260,7 +260,15 @@ nb::object setup_argument_parser() {
   return parser;
 }
 
+nb::object setup_argument_parser() {
+  return build_parser(nb::module_::import_("rich_argparse").attr("RichHelpFormatter"));
+}
+
 }  // namespace
+
+nb::object grammar_without_help() {
+  return build_parser(nb::module_::import_("argparse").attr("HelpFormatter"));
+}
 
 void define_grammar(nb::module_& m) { m.def("setup_argument_parser", &setup_argument_parser); }
 
