@@ -84,9 +84,11 @@ def interleaved(commands, runs, cwd):
             for name, s in samples.items()}
 
 
-def goal_line(label, ratio, limit, rss=None, rss_limit=None):
-    met = ratio <= limit and (rss is None or rss_limit is None or rss <= rss_limit)
+def goal_line(label, value, limit, rss=None, rss_limit=None, unit="x"):
+    met = value <= limit and (rss is None or rss_limit is None or rss <= rss_limit)
     memory = ""
     if rss is not None:
         memory = f", peak {rss:.0f} MiB" + (f" (goal < {rss_limit})" if rss_limit else "")
-    return f"  {label}: {ratio:.2f}x (goal <= {limit}){memory}: {'met' if met else 'MISSED'}"
+    shown = f"{value:.2f}x" if unit == "x" else f"{value:.0f} {unit}"
+    return f"  {label}: {shown} (goal <= {limit}{'' if unit == 'x' else ' ' + unit}){memory}: " \
+           + ("met" if met else "MISSED")

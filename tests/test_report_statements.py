@@ -1,6 +1,6 @@
-"""The reports' statements give the rows, in the order, of the statements
-they were written against (those of the description, their names quoted so
-that every table can be sized), on a catalogue with views, partitions,
+"""The reports' statements give the rows, in the order, of the plain
+statements they replace (pg_tables, with each table's size and column count
+looked up by its quoted name), on a catalogue with views, partitions,
 several schemas, toast tables, names with capitals and blanks, a role that
 may see only some columns, and another session's temporary table."""
 
@@ -38,25 +38,25 @@ GRANT USAGE ON SCHEMA audit, "Sales" TO talvo_peek;
 GRANT SELECT (id, at) ON audit.log TO talvo_peek;
 """
 
-# The described statements, with quote_ident where they named a relation.
-DESCRIBED_TABLES = """
+# The plain statements, names quoted so that every table can be sized.
+REFERENCE_TABLES = """
     SELECT schemaname AS schema, tablename AS table,
            pg_size_pretty(pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename))) AS size,
            (SELECT COUNT(*) FROM information_schema.columns
              WHERE table_schema = schemaname AND table_name = tablename) AS columns
     FROM pg_tables WHERE schemaname NOT IN ('pg_catalog', 'information_schema')
     ORDER BY schemaname, tablename"""
-DESCRIBED_TABLE_SIZES = """
+REFERENCE_TABLE_SIZES = """
     SELECT schemaname AS schema, tablename AS table,
            pg_size_pretty(pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename))) AS total_size,
            pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename)) AS size_bytes
     FROM pg_tables WHERE schemaname NOT IN ('pg_catalog', 'information_schema')
     ORDER BY pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename)) DESC"""
-DESCRIBED_DATABASE_SIZES = """
+REFERENCE_DATABASE_SIZES = """
     SELECT datname AS database, pg_size_pretty(pg_database_size(datname)) AS size,
            pg_database_size(datname) AS size_bytes
     FROM pg_database WHERE datistemplate = false ORDER BY pg_database_size(datname) DESC"""
-DESCRIBED_DATABASES = """
+REFERENCE_DATABASES = """
     SELECT datname AS database, pg_size_pretty(pg_database_size(datname)) AS size,
            pg_encoding_to_char(encoding) AS encoding, datcollate AS collation
     FROM pg_database WHERE datistemplate = false ORDER BY datname"""
@@ -81,8 +81,8 @@ def text(value):
     return str(value)
 
 
-def both(pg, words, described, user, password, temporary=True, **values):
-    """The report's rows as its CSV gives them, and the described
+def both(pg, words, reference, user, password, temporary=True, **values):
+    """The report's rows as its CSV gives them, and the reference
     statement's rows (None when it fails), both read while another session
     holds a temporary table (unless `temporary` is false)."""
     import asyncpg
@@ -100,7 +100,7 @@ def both(pg, words, described, user, password, temporary=True, **values):
             await handler(command_args(pg, *words, user=user, passwd=password, format="csv",
                                        **values))
             try:
-                return [[text(v) for v in r] for r in await reader.fetch(described)]
+                return [[text(v) for v in r] for r in await reader.fetch(reference)]
             except asyncpg.InsufficientPrivilegeError:
                 return None
         finally:
@@ -113,7 +113,7 @@ def both(pg, words, described, user, password, temporary=True, **values):
 
 
 def test_show_tables(catalogue, stand_ins, capsys):
-    expected = run(both(catalogue, ("show", "tables"), DESCRIBED_TABLES, "postgres",
+    expected = run(both(catalogue, ("show", "tables"), REFERENCE_TABLES, "postgres",
                         catalogue.password, database=DB)())
     shown = list(csv.reader(io.StringIO(capsys.readouterr().out)))
     assert shown[0] == ["schema", "table", "size", "columns"]
@@ -126,14 +126,14 @@ def test_show_tables(catalogue, stand_ins, capsys):
 
 
 def test_show_tables_as_a_role_that_sees_some_columns(catalogue, stand_ins, capsys):
-    # The described statement looks every table up by name, which a role may
+    # The plain statement looks every table up by name, which a role may
     # not do in another session's temporary schema: it fails as a whole.
-    assert run(both(catalogue, ("show", "tables"), DESCRIBED_TABLES, PEEK, PEEK_PASSWORD,
+    assert run(both(catalogue, ("show", "tables"), REFERENCE_TABLES, PEEK, PEEK_PASSWORD,
                     database=DB)()) is None
     shown = list(csv.reader(io.StringIO(capsys.readouterr().out)))
     counts = {r[1]: r[3] for r in shown[1:]}
     assert counts["log"] == "2" and counts["orders"] == "0" and counts["scratch"] == "0"
-    expected = run(both(catalogue, ("show", "tables"), DESCRIBED_TABLES, PEEK, PEEK_PASSWORD,
+    expected = run(both(catalogue, ("show", "tables"), REFERENCE_TABLES, PEEK, PEEK_PASSWORD,
                         temporary=False, database=DB)())
     assert list(csv.reader(io.StringIO(capsys.readouterr().out)))[1:] == expected
 
@@ -143,21 +143,21 @@ def by_size(rows, name_columns):
 
 
 def test_show_size_of_tables(catalogue, stand_ins, capsys):
-    expected = run(both(catalogue, ("show", "size"), DESCRIBED_TABLE_SIZES, "postgres",
+    expected = run(both(catalogue, ("show", "size"), REFERENCE_TABLE_SIZES, "postgres",
                         catalogue.password, database=DB)())
     shown = list(csv.reader(io.StringIO(capsys.readouterr().out)))
     assert shown[0] == ["schema", "table", "total_size"]
-    # Equal sizes come in name order; the described statement leaves them unordered.
+    # Equal sizes come in name order; the plain statement leaves them unordered.
     assert shown[1:] == [r[:3] for r in by_size(expected, (0, 1))]
     assert shown[1][1] == "orders"  # its toast table counts: the largest
 
 
 def test_show_size_of_databases_and_show_dbs(catalogue, stand_ins, capsys):
-    expected = run(both(catalogue, ("show", "size"), DESCRIBED_DATABASE_SIZES, "postgres",
+    expected = run(both(catalogue, ("show", "size"), REFERENCE_DATABASE_SIZES, "postgres",
                         catalogue.password)())
     shown = list(csv.reader(io.StringIO(capsys.readouterr().out)))
     assert shown[1:] == [r[:2] for r in by_size(expected, (0,))]
-    expected = run(both(catalogue, ("show", "dbs"), DESCRIBED_DATABASES, "postgres",
+    expected = run(both(catalogue, ("show", "dbs"), REFERENCE_DATABASES, "postgres",
                         catalogue.password)())
     shown = list(csv.reader(io.StringIO(capsys.readouterr().out)))
     assert shown[1:] == expected

@@ -10,6 +10,11 @@ namespace talvo::cli {
 // environment flags the rest of the process reads.
 void scan_debug_switch();
 
+// The grammar as setup_argument_parser builds it, with argparse's own help
+// formatter: completion parses words and prints no help, and rich-argparse
+// would bring rich in only to format usage lines nobody sees.
+nb::object grammar_without_help();
+
 void define_version(nb::module_& m);          // get_version
 void define_grammar(nb::module_& m);          // setup_argument_parser
 void define_password_policy(nb::module_& m);  // command_requires_superuser, ensure_superuser_password

@@ -14,6 +14,7 @@
 #include "core/completion.hpp"
 #include "db/connect.hpp"
 #include "db/session.hpp"
+#include "output/output.hpp"
 #include "settings/scope.hpp"
 #include "settings/target.hpp"
 
@@ -293,6 +294,54 @@ void detach_standard_streams() {
   os.attr("close")(null);
 }
 
+bool none_needs_quoting(nb::handle completions) {
+  for (nb::handle word : completions) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(word.ptr(), &size);
+    if (data == nullptr) {
+      PyErr_Clear();
+      return false;
+    }
+    if (!core::needs_no_quoting(std::string_view(data, static_cast<std::size_t>(size)))) return false;
+  }
+  return true;
+}
+
+// argcomplete's finder, with two steps that cost seconds over the tables of
+// a big database made linear: it drops repeated words by looking each one up
+// among the words kept so far (a dict keeps the first of each in one pass;
+// no words are excluded here), and it escapes every word character by
+// character, though most names hold nothing to escape (those come back as
+// they are; it still sees any list with a word to escape, or of one word,
+// which may get its trailing space).
+nb::object linear_finder(nb::handle argcomplete) {
+  nb::module_ builtins = nb::module_::import_("builtins");
+  nb::object base = argcomplete.attr("CompletionFinder");
+  nb::object unique = nb::cpp_function([](nb::handle completions) {
+    nb::object first = nb::steal(PyDict_New());
+    for (nb::handle word : completions)
+      if (PyDict_SetDefault(first.ptr(), word.ptr(), Py_None) == nullptr) throw nb::python_error();
+    return nb::list(first);
+  });
+  nb::object quote_all = base.attr("quote_completions");
+  nb::object quote = nb::cpp_function(
+      [quote_all](nb::handle self, nb::handle completions, nb::handle prequote,
+                  nb::handle last_wordbreak) -> nb::object {
+        if (last_wordbreak.is_none() && nb::len(completions) > 1 && none_needs_quoting(completions))
+          return nb::borrow(completions);
+        return quote_all(self, completions, prequote, last_wordbreak);
+      },
+      nb::arg("self"), nb::arg("completions"), nb::arg("cword_prequote").none(),
+      nb::arg("last_wordbreak_pos").none());
+  nb::dict body;
+  body["filter_completions"] = builtins.attr("staticmethod")(unique);
+  // partialmethod binds the finder to the function, as a method's self.
+  body["quote_completions"] = nb::module_::import_("functools").attr("partialmethod")(quote);
+  nb::object finder_type = builtins.attr("type")(
+      "CompletionFinder", nb::make_tuple(base), body);
+  return finder_type();
+}
+
 void complete_command_line() {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -302,7 +351,9 @@ void complete_command_line() {
   // A settings.py that a lookup executes leaves no bytecode in the project.
   sys.attr("dont_write_bytecode") = true;
 
-  nb::object parser = routine("setup_argument_parser")();
+  // Nothing of what is printed reaches anyone: it is not even rendered.
+  output::MessagesAside::discard();
+  nb::object parser = grammar_without_help();
   nb::module_ argcomplete = nb::module_::import_("argcomplete");
   Marking m{argcomplete,
             nb::module_::import_("argparse").attr("_SubParsersAction"),
@@ -313,9 +364,8 @@ void complete_command_line() {
             deadline};
   mark(m, parser, "");
   mark_typed_options(parser, m.typed);
-  argcomplete.attr("autocomplete")(parser, "always_complete_options"_a = false,
-                                   "exit_method"_a = sys.attr("exit"),
-                                   "default_completer"_a = m.nothing);
+  linear_finder(argcomplete)(parser, "always_complete_options"_a = false,
+                             "exit_method"_a = sys.attr("exit"), "default_completer"_a = m.nothing);
 }
 
 void print_completion_script(const std::string& shell) {

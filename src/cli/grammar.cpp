@@ -191,9 +191,9 @@ void add_drop(const Grammar& g, nb::handle commands) {
   add_levels(g, user);
 }
 
-nb::object setup_argument_parser() {
+nb::object build_parser(nb::object formatter) {
   Grammar g;
-  g.formatter = nb::module_::import_("rich_argparse").attr("RichHelpFormatter");
+  g.formatter = std::move(formatter);
   // The argparse classes the grammar needs are Python subclasses.
   nb::module_ classes = nb::module_::import_("talvo.parsing");
   g.parser_class = classes.attr("Parser");
@@ -215,7 +215,15 @@ nb::object setup_argument_parser() {
   return parser;
 }
 
+nb::object setup_argument_parser() {
+  return build_parser(nb::module_::import_("rich_argparse").attr("RichHelpFormatter"));
+}
+
 }  // namespace
+
+nb::object grammar_without_help() {
+  return build_parser(nb::module_::import_("argparse").attr("HelpFormatter"));
+}
 
 void define_grammar(nb::module_& m) { m.def("setup_argument_parser", &setup_argument_parser); }
 

@@ -17,7 +17,10 @@ namespace {
 // of every call made.
 class FakeFileSystem final : public FileSystem {
  public:
-  FakeFileSystem() { dirs_["/"]; }
+  FakeFileSystem() {
+    dirs_["/"];
+    number("/");
+  }
 
   void dir(const std::string& path) { add(path, EntryType::directory, FileKind::directory); }
   void file(const std::string& path) { add(path, EntryType::regular, FileKind::regular); }
@@ -27,6 +30,15 @@ class FakeFileSystem final : public FileSystem {
     add(path, EntryType::symlink, FileKind::other);
     kinds_.erase(path);
     links_[path] = target;
+  }
+  // Another filesystem mounted on the directory `path`: it and everything
+  // below get inodes of their own, counted from `first_inode` in the order
+  // they were made; its parent's listing keeps the inode it covers.
+  void mount(const std::string& path, std::uint64_t first_inode) {
+    covered_[path] = ids_.at(path).inode;
+    ++devices_;
+    for (const std::string& p : made_)
+      if (p == path || p.rfind(path + "/", 0) == 0) ids_[p] = {devices_, first_inode++};
   }
   void unreadable(const std::string& path) { unreadable_.insert(path); }
   void unsearchable(const std::string& path) { unsearchable_.insert(path); }
@@ -49,16 +61,30 @@ class FakeFileSystem final : public FileSystem {
     auto it = dirs_.find(real);
     if (it == dirs_.end()) return kinds_.count(real) ? ENOTDIR : ENOENT;
     entries = it->second;
+    // As the system's listing does: every entry's own inode (a link's, not
+    // its target's; a mount point's covered one), and the directory's in its
+    // "." entry.
+    for (DirEntry& e : entries) {
+      std::string path = join_path(real, e.name);
+      auto covered = covered_.find(path);
+      e.inode = covered != covered_.end() ? covered->second : ids_.at(path).inode;
+    }
+    listed_ = ids_.at(real).inode;
     return 0;
   }
 
+  std::uint64_t listed_inode() const override { return listed_; }
+
   int identify(const std::string& path, FileId& id) override {
+    ++identified;
     std::string real;
     if (int error = resolve(path, real)) return error;
     if (real != "/" && !kinds_.count(real)) return ENOENT;
-    id = {7, inodes_.emplace(real, inodes_.size() + 1).first->second};
+    id = ids_.at(real);
     return 0;
   }
+
+  int identified = 0;
 
   std::map<std::string, int> stats, lists;
 
@@ -67,6 +93,7 @@ class FakeFileSystem final : public FileSystem {
     std::string parent = parent_path(path);
     dirs_[parent].push_back({path.substr(path.find_last_of('/') + 1), type});
     kinds_[path] = kind;
+    number(path);
     if (kind == FileKind::directory) dirs_[path];
   }
 
@@ -99,7 +126,16 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::string, FileKind> kinds_;
   std::map<std::string, std::string> links_;
   std::set<std::string> unreadable_, unsearchable_;
-  std::map<std::string, std::uint64_t> inodes_;
+  void number(const std::string& path) {
+    made_.push_back(path);
+    ids_[path] = {7, made_.size()};
+  }
+
+  std::vector<std::string> made_;
+  std::map<std::string, FileId> ids_;
+  std::map<std::string, std::uint64_t> covered_;
+  std::uint64_t devices_ = 7;
+  std::uint64_t listed_ = 0;
 };
 
 std::optional<std::string> down(FileSystem& fs, const std::string& root, long long depth,
@@ -409,6 +445,32 @@ TEST(Cache, NamesWithADirectoryPartAreLookedUp) {
   EXPECT_EQ(search_down(cache, "/p", 3, "settings.py"), std::nullopt);
   EXPECT_EQ(search_down(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
   EXPECT_EQ(search_directory(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
+}
+
+// Identities come from the listings: only the start and what a link (or an
+// entry of unknown type) leads to are looked up.
+TEST(Identity, DirectoriesReachedFromTheirParentsNeedNoLookup) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/a/b");
+  fs.untyped_dir("/p/c");
+  fs.link("/p/to_a", "/p/a");
+  EXPECT_EQ(down(fs, "/p", 5), std::nullopt);
+  EXPECT_EQ(fs.identified, 3);
+}
+
+// Inside a mount point inode numbers start afresh: the directory below it
+// has the number of one beside it, and is searched all the same.
+TEST(Identity, AMountedFilesystemKeepsItsInodesApart) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/m");
+  fs.dir("/p/m/b");
+  fs.file("/p/m/b/settings.py");
+  fs.mount("/p/m", 2);  // /p/m/b is inode 3 there, as /p/a is here
+  EXPECT_EQ(down(fs, "/p", 3), "/p/m/b/settings.py");
 }
 
 // Links back to the start, to a sibling and to the directory itself: a walk

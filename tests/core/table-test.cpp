@@ -85,16 +85,6 @@ const Pinned kPinned[] = {
            "│ 1 │\n"
            "│ 2 │\n"
            "└───┘\n"},
-      {Ansi::none, "Query Results", {"a"},
-       {{"x"}},
-       "Query\n"
-           "Resul\n"
-           " ts  \n"
-           "┏━━━┓\n"
-           "┃ a ┃\n"
-           "┡━━━┩\n"
-           "│ x │\n"
-           "└───┘\n"},
       {Ansi::none, "A very long title that wraps", {"a", "b"},
        {{"x", "y"}},
        " A very  \n"
