@@ -116,3 +116,45 @@ def test_tab_stays_out_of_the_way_without_a_server(terminal, tmp_path, pg, shell
 def test_the_script_is_asked_for_at_the_top_level(run_talvo, argv, status, expected):
     r = run_talvo(*argv)
     assert r.returncode == status and expected in (r.stdout if status == 0 else r.stderr)
+
+
+# Runs talvo's entry point as the completion script does and writes the
+# modules it imported beside the words it offered.
+IMPORTS_AFTER = r'''
+import atexit, sys
+path = sys.argv[1]
+atexit.register(lambda: open(path, "w").write("\n".join(sys.modules)))
+sys.argv = ["talvo"]
+import talvo.talvo
+talvo.talvo.main()
+'''
+
+
+def press_tab(tmp_path, line, cwd, shell="bash"):
+    """The words one TAB offers for `line`, and the modules it imported."""
+    offered, imported = tmp_path / "offered", tmp_path / "imported"
+    env = talvo_environment(tmp_path, _ARGCOMPLETE="1", _ARGCOMPLETE_SHELL=shell,
+                            _ARGCOMPLETE_SUPPRESS_SPACE="1", _ARGCOMPLETE_IFS="\v", COMP_LINE=line,
+                            COMP_POINT=str(len(line)), _ARGCOMPLETE_STDOUT_FILENAME=str(offered))
+    python = os.path.join(os.path.dirname(talvo_executable()), "python")
+    subprocess.run([python, "-c", IMPORTS_AFTER, str(imported)], cwd=cwd, env=env, check=True,
+                   timeout=30)
+    return offered.read_text().split("\v"), set(imported.read_text().split())
+
+
+def test_words_and_options_need_neither_asyncio_nor_rich(tmp_path):
+    for line, word in (("talvo sh", "show"), ("talvo show tables --", "--database")):
+        words, imported = press_tab(tmp_path, line, tmp_path)
+        assert word in words
+        assert not {"asyncio", "rich", "rich_argparse", "asyncpg"} & imported
+
+
+def test_names_that_need_escaping_are_escaped(tmp_path, pg, shop):
+    pg.psql('CREATE TABLE "line items" (id int); CREATE TABLE plain_items (id int)', database=shop)
+    project = tmp_path / "project"
+    project.mkdir()
+    write_env_file(project, pg, database=shop)
+    words, _ = press_tab(tmp_path, "talvo describe -t ", project)
+    assert sorted(words) == ["customers", "line\\ items", "orders", "plain_items"]
+    words, _ = press_tab(tmp_path, "talvo describe -t p", project, shell="zsh")
+    assert words == ["plain_items:table"]

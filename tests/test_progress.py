@@ -7,7 +7,7 @@ import subprocess
 import pytest
 
 from conftest import talvo_environment, talvo_executable
-from tmux_terminal import PROMPT, Terminal
+from tmux_terminal import PROMPT, start_bash, stop
 
 # Cursor movement, line erasing and carriage returns: what a spinner draws with.
 DRAWING = re.compile(r"\r|\x1b\[[0-9;?]*[ABCDGHJKlh]")
@@ -15,18 +15,13 @@ DRAWING = re.compile(r"\r|\x1b\[[0-9;?]*[ABCDGHJKlh]")
 
 @pytest.fixture
 def shell(tmp_path):
-    socket = tmp_path / "tmux"
     env = talvo_environment(tmp_path / "home", COLUMNS=None, PS1=PROMPT + " ",
                             PATH=os.path.dirname(talvo_executable()) + os.pathsep
                             + os.environ["PATH"])
     (tmp_path / "home").mkdir(exist_ok=True)
-    subprocess.run(["tmux", "-S", str(socket), "-f", os.devnull, "new-session", "-d", "-x", "160",
-                    "-y", "40", "-c", str(tmp_path), "bash", "--norc", "--noprofile"],
-                   env=env, check=True)
-    t = Terminal(socket, tmp_path)
-    t.wait_for(lambda lines: lines == [PROMPT])
+    t = start_bash(tmp_path, env)
     yield t
-    subprocess.run(["tmux", "-S", str(socket), "kill-server"], capture_output=True)
+    stop(t)
 
 
 def server(pg):

@@ -1,5 +1,6 @@
 """A shell inside tmux, as a person uses one: keys typed with send-keys, the
 screen read with capture-pane, waits on what the screen shows."""
+import os
 import subprocess
 import time
 
@@ -45,3 +46,19 @@ class Terminal:
         self.wait_for(lambda lines: lines == [PROMPT])
 
 
+
+
+def start_bash(tmp_path, env, width=160, height=40):
+    """A bare bash in a new tmux session of `width` by `height`, at its prompt,
+    in `tmp_path`. Stop it with stop()."""
+    socket = tmp_path / f"tmux-{width}x{height}"
+    subprocess.run(["tmux", "-S", str(socket), "-f", os.devnull, "new-session", "-d", "-x",
+                    str(width), "-y", str(height), "-c", str(tmp_path), "bash", "--norc",
+                    "--noprofile"], env=env, check=True)
+    t = Terminal(socket, tmp_path)
+    t.wait_for(lambda lines: lines == [PROMPT])
+    return t
+
+
+def stop(terminal):
+    subprocess.run(["tmux", "-S", str(terminal.socket), "kill-server"], capture_output=True)

@@ -13,6 +13,8 @@
 #include "cli/discovery.hpp"
 #include "core/completion.hpp"
 #include "db/connect.hpp"
+#include "db/session.hpp"
+#include "output/output.hpp"
 #include "settings/scope.hpp"
 #include "settings/target.hpp"
 
@@ -110,18 +112,12 @@ class OwnSettingsCache {
   nb::object kept_;
 };
 
-bridge::Coroutine fetch_names(nb::dict kwargs, nb::str sql) {
-  bridge::Traced<> conn = co_await db::open_connection(kwargs);
-  bridge::Traced<> rows;
-  try {
-    rows = co_await conn.attr("fetch")(sql);
-  } catch (const nb::python_error&) {
-    // Cancelled at the deadline or closed: nothing may be awaited any more.
-    conn.attr("terminate")();
-    throw;
-  }
-  co_await conn.attr("close")();
-  co_return rows;
+bridge::Coroutine fetch(nb::object conn, nb::str sql) { co_return co_await conn.attr("fetch")(sql); }
+
+bridge::Coroutine fetch_names(core::Values target, nb::str sql) {
+  co_return co_await db::in_session(db::open_connection(std::move(target)).to_python(),
+                                    [&](nb::object conn) { return fetch(std::move(conn), sql); },
+                                    db::OnInterrupt::terminate);
 }
 
 nb::object run_within(nb::object coroutine, double seconds) {
@@ -153,20 +149,21 @@ nb::object read_names(const Lookup& lookup, nb::handle parsed_args) {
   nb::object on_line = arg(args, "database");
 
   settings::DiscoveryScope scope;
+  settings::note_given_options(given);
   discover_settings(args, given);
-  nb::object database = arg(args, "database");
-  if (lookup.kind == core::ValueCompletion::tables) {
+  const bool tables = lookup.kind == core::ValueCompletion::tables;
+  core::Target target = settings::command_target(
+      args, tables ? core::Purpose::database : core::Purpose::maintenance);
+  if (tables) {
+    // The database on the line first, then the one the command would use.
     std::optional<std::string> line = name_text(on_line);
-    auto chosen = core::table_database(line, name_text(database));
+    auto chosen = core::table_database(line, target.values[core::Setting::database].text);
     if (!chosen) return nb::none();
-    if (line && *chosen == *line) database = on_line;
+    if (line && *chosen == *line)
+      target.values[core::Setting::database] =
+          settings::value_of(on_line, {core::Source::Kind::option, "-d/--database", {}, 0});
   }
-
-  nb::object config = routine("get_db_config_or_args")(args);
-  settings::Target t = settings::resolve_target(
-      {config["host"], config["port"], config["user"], config["password"], database}, false,
-      arg(args, "CONFIG_FILE"), arg(args, "up_level"), arg(args, "down_level"));
-  return run_within(fetch_names(db::connect_arguments(t), nb::str(name_source(lookup.kind).sql)).to_python(),
+  return run_within(fetch_names(target.values, nb::str(name_source(lookup.kind).sql)).to_python(),
                     seconds_left(lookup.deadline));
 }
 
@@ -297,6 +294,54 @@ void detach_standard_streams() {
   os.attr("close")(null);
 }
 
+bool none_needs_quoting(nb::handle completions) {
+  for (nb::handle word : completions) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(word.ptr(), &size);
+    if (data == nullptr) {
+      PyErr_Clear();
+      return false;
+    }
+    if (!core::needs_no_quoting(std::string_view(data, static_cast<std::size_t>(size)))) return false;
+  }
+  return true;
+}
+
+// argcomplete's finder, with two steps that cost seconds over the tables of
+// a big database made linear: it drops repeated words by looking each one up
+// among the words kept so far (a dict keeps the first of each in one pass;
+// no words are excluded here), and it escapes every word character by
+// character, though most names hold nothing to escape (those come back as
+// they are; it still sees any list with a word to escape, or of one word,
+// which may get its trailing space).
+nb::object linear_finder(nb::handle argcomplete) {
+  nb::module_ builtins = nb::module_::import_("builtins");
+  nb::object base = argcomplete.attr("CompletionFinder");
+  nb::object unique = nb::cpp_function([](nb::handle completions) {
+    nb::object first = nb::steal(PyDict_New());
+    for (nb::handle word : completions)
+      if (PyDict_SetDefault(first.ptr(), word.ptr(), Py_None) == nullptr) throw nb::python_error();
+    return nb::list(first);
+  });
+  nb::object quote_all = base.attr("quote_completions");
+  nb::object quote = nb::cpp_function(
+      [quote_all](nb::handle self, nb::handle completions, nb::handle prequote,
+                  nb::handle last_wordbreak) -> nb::object {
+        if (last_wordbreak.is_none() && nb::len(completions) > 1 && none_needs_quoting(completions))
+          return nb::borrow(completions);
+        return quote_all(self, completions, prequote, last_wordbreak);
+      },
+      nb::arg("self"), nb::arg("completions"), nb::arg("cword_prequote").none(),
+      nb::arg("last_wordbreak_pos").none());
+  nb::dict body;
+  body["filter_completions"] = builtins.attr("staticmethod")(unique);
+  // partialmethod binds the finder to the function, as a method's self.
+  body["quote_completions"] = nb::module_::import_("functools").attr("partialmethod")(quote);
+  nb::object finder_type = builtins.attr("type")(
+      "CompletionFinder", nb::make_tuple(base), body);
+  return finder_type();
+}
+
 void complete_command_line() {
   const Clock::time_point deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -306,7 +351,9 @@ void complete_command_line() {
   // A settings.py that a lookup executes leaves no bytecode in the project.
   sys.attr("dont_write_bytecode") = true;
 
-  nb::object parser = routine("setup_argument_parser")();
+  // Nothing of what is printed reaches anyone: it is not even rendered.
+  output::MessagesAside::discard();
+  nb::object parser = grammar_without_help();
   nb::module_ argcomplete = nb::module_::import_("argcomplete");
   Marking m{argcomplete,
             nb::module_::import_("argparse").attr("_SubParsersAction"),
@@ -317,9 +364,8 @@ void complete_command_line() {
             deadline};
   mark(m, parser, "");
   mark_typed_options(parser, m.typed);
-  argcomplete.attr("autocomplete")(parser, "always_complete_options"_a = false,
-                                   "exit_method"_a = sys.attr("exit"),
-                                   "default_completer"_a = m.nothing);
+  linear_finder(argcomplete)(parser, "always_complete_options"_a = false,
+                             "exit_method"_a = sys.attr("exit"), "default_completer"_a = m.nothing);
 }
 
 void print_completion_script(const std::string& shell) {

@@ -2,6 +2,7 @@
 
 #include "cli/args.hpp"
 #include "output/output.hpp"
+#include "settings/target.hpp"
 
 namespace talvo::cli {
 namespace {
@@ -14,16 +15,13 @@ bool settle_one(nb::handle args, nb::handle parser, nb::handle marker, const cha
   return false;
 }
 
-// Discovered settings win over the command line for these three.
-void copy_settings(nb::handle args, nb::handle db_config) {
-  nb::object database = setting(db_config, "database");
-  nb::setattr(args, "database",
-              truthy(database) ? database : nb::getattr(args, "database", nb::none()));
-  nb::object host = setting(db_config, "host");
-  nb::setattr(args, "hostname", truthy(host) ? host : nb::getattr(args, "hostname", nb::none()));
-  nb::object port = setting(db_config, "port");
-  nb::setattr(args, "port",
-              truthy(port) ? nb::object(nb::int_(port)) : nb::getattr(args, "port", nb::none()));
+// The discovery's database, host and port go onto the record.
+void copy_settings(nb::handle args, nb::handle db_config, const settings::GivenOptions& given) {
+  core::Options record = core::with_discovered(settings::options_of(args, given),
+                                               settings::settings_values(db_config));
+  nb::setattr(args, "database", settings::as_text(record.values[core::Setting::database]));
+  nb::setattr(args, "hostname", settings::as_text(record.values[core::Setting::host]));
+  nb::setattr(args, "port", settings::as_port(record.values[core::Setting::port]));
 }
 
 }  // namespace
@@ -90,7 +88,7 @@ nb::object discover_settings(nb::handle args, const settings::GivenOptions& give
   nb::object db_config = settings::discover_for_command(args, given);
   // The double colon is this line's long-standing text.
   log("info", "db_config:: " + text(output::masked(db_config)));
-  if (truthy(db_config)) copy_settings(args, db_config);
+  if (truthy(db_config)) copy_settings(args, db_config, given);
   return db_config;
 }
 

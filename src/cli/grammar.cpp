@@ -13,54 +13,6 @@ namespace {
 
 constexpr const char* kDescription = "Production-ready PostgreSQL management CLI tool with asyncpg";
 
-// argparse hands a leading optional positional the first plain word, even
-// when that word is a command name, so "show dbs" would read as the file
-// "show" and the command "dbs". Here the file positional only appears in the
-// help and matches nothing; the command action receives every word from the
-// first plain one on and decides whether that word is a command or the file.
-// An option the parsed command does not define reads as None on the result.
-constexpr const char* kParserSource = R"PY(
-import argparse
-
-class ConfigFileAction(argparse.Action):
-    def __call__(self, parser, namespace, values, option_string=None):
-        if values is not None:
-            setattr(namespace, self.dest, values)
-
-class CommandAction(argparse._SubParsersAction):
-    def __call__(self, parser, namespace, values, option_string=None):
-        word = values[0]
-        if word in self.choices or getattr(namespace, "CONFIG_FILE", None) is not None:
-            argparse.ArgumentParser._check_value(parser, self, word)
-            return super().__call__(parser, namespace, values, option_string)
-        namespace.CONFIG_FILE = word
-        # Top-level options may stand between the file and the command word.
-        _, extras = argparse.ArgumentParser.parse_known_args(parser, values[1:], namespace)
-        if extras:
-            vars(namespace).setdefault(argparse._UNRECOGNIZED_ARGS_ATTR, []).extend(extras)
-
-class Args(argparse.Namespace):
-    def __getattr__(self, name):
-        if name.startswith("_"):
-            raise AttributeError(name)
-        return None
-
-class Parser(argparse.ArgumentParser):
-    def _get_nargs_pattern(self, action):
-        if isinstance(action, ConfigFileAction):
-            return "(-*-*)"
-        return super()._get_nargs_pattern(action)
-
-    def _check_value(self, action, value):
-        if not isinstance(action, CommandAction):
-            super()._check_value(action, value)
-
-    def parse_known_args(self, args=None, namespace=None):
-        namespace, extras = super().parse_known_args(args, namespace)
-        if type(namespace) is argparse.Namespace:
-            namespace.__class__ = Args
-        return namespace, extras
-)PY";
 
 // Help texts go through %-formatting in argparse.
 std::string help_literal(std::string s) {
@@ -144,6 +96,9 @@ void add_global_options(const Grammar& g, nb::handle p) {
   add_levels(g, p);
   add_debug(p);
   add_format(p, "global_format", kGlobalFormatHelp);
+  p.attr("add_argument")("--where", "dest"_a = "where", "action"_a = "store_true",
+                         "help"_a = "Show where the command would connect and where each value "
+                                    "comes from, without connecting");
   p.attr("add_argument")("-v", "--version", "dest"_a = "version", "action"_a = "store_true",
                          "help"_a = "Show version");
   nb::list shells;
@@ -236,14 +191,14 @@ void add_drop(const Grammar& g, nb::handle commands) {
   add_levels(g, user);
 }
 
-nb::object setup_argument_parser() {
+nb::object build_parser(nb::object formatter) {
   Grammar g;
-  g.formatter = nb::module_::import_("rich_argparse").attr("RichHelpFormatter");
-  nb::dict scope;
-  nb::module_::import_("builtins").attr("exec")(kParserSource, scope);
-  g.parser_class = scope["Parser"];
-  g.config_file_action = scope["ConfigFileAction"];
-  g.command_action = scope["CommandAction"];
+  g.formatter = std::move(formatter);
+  // The argparse classes the grammar needs are Python subclasses.
+  nb::module_ classes = nb::module_::import_("talvo.parsing");
+  g.parser_class = classes.attr("Parser");
+  g.config_file_action = classes.attr("ConfigFileAction");
+  g.command_action = classes.attr("CommandAction");
   g.int_type = nb::module_::import_("builtins").attr("int");
 
   nb::object parser = g.parser_class("prog"_a = "talvo", "description"_a = kDescription,
@@ -260,7 +215,15 @@ nb::object setup_argument_parser() {
   return parser;
 }
 
+nb::object setup_argument_parser() {
+  return build_parser(nb::module_::import_("rich_argparse").attr("RichHelpFormatter"));
+}
+
 }  // namespace
+
+nb::object grammar_without_help() {
+  return build_parser(nb::module_::import_("argparse").attr("HelpFormatter"));
+}
 
 void define_grammar(nb::module_& m) { m.def("setup_argument_parser", &setup_argument_parser); }
 

@@ -97,7 +97,8 @@ std::optional<core::DataFormat> format_arg(nb::handle args, const char* name) {
 // from then on its messages keep off standard output when that is CSV or
 // JSON. The other commands print as they always have.
 void settle_format(nb::handle args) {
-  if (!defines(args, "format")) return;
+  // --where takes either format for its own output, whatever the command.
+  if (!defines(args, "format") && !truthy(arg(args, "where"))) return;
   core::DataFormat format =
       core::settle_format(format_arg(args, "global_format"), format_arg(args, "format"));
   std::string_view name = core::format_name(format);
@@ -198,6 +199,7 @@ void run_command_line() {
     if (!std::exchange(program_name, false)) words.append(word);
   }
   auto [args, given] = parse_command_line(parser, words);
+  settings::note_given_options(given);
   // Among other top-level options the request goes through the grammar.
   nb::object shell = arg(args, "completion");
   if (!shell.is_none()) {
@@ -210,7 +212,14 @@ void run_command_line() {
     nb::setattr(args, "up_level", nb::int_(0));
     nb::setattr(args, "down_level", nb::int_(0));
   }
+  const bool where = truthy(arg(args, "where"));
+  // What --where prints is the data; every message goes beside it.
+  if (where) output::MessagesAside::set(true);
   nb::object db_config = discover_settings(args, given);
+  if (where) {
+    print_where(args);
+    return;
+  }
 
   if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");
   log("warning", "args.command: " + text(nb::getattr(args, "command", nb::none())));

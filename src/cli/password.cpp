@@ -7,11 +7,16 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
-#include "cli/prompt.hpp"
+#include "output/prompt.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::cli {
 namespace {
+
+using output::environment_password;
+using output::password_prompt;
+using output::process_id;
+using output::read_password;
 
 constexpr std::string_view kSuperuserCommands[] = {"create", "drop"};
 

@@ -8,23 +8,17 @@
 #include "bridge/coroutine.hpp"
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
-#include "cli/prompt.hpp"
+#include "output/prompt.hpp"
+#include "core/routes.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::cli {
 namespace {
 
-struct Route {
-  std::string_view word;
-  const char* handler;
-};
-
-constexpr Route kShowRoutes[] = {
-    {"dbs", "show_databases"},         {"tables", "show_tables"}, {"users", "show_users"},
-    {"connections", "show_connections"}, {"indexes", "show_indexes"}, {"size", "show_size"},
-};
-
-constexpr Route kDropRoutes[] = {{"database", "drop_database"}, {"user", "drop_user"}};
+using output::environment_password;
+using output::password_prompt;
+using output::process_id;
+using output::read_password;
 
 // Tested by plain containment in the lower-cased error text, so ".*" in the
 // fourth phrase stands for itself.
@@ -33,46 +27,29 @@ constexpr std::string_view kPermissionIndicators[] = {
     "role .* does not have permission", "not authorized",    "permissionerror",
 };
 
-const char* lookup(const Route* first, const Route* last, std::string_view word) {
-  for (; first != last; ++first)
-    if (first->word == word) return first->handler;
-  return nullptr;
-}
-
 void print_help(nb::handle parser) {
   if (!parser.is_none()) parser.attr("print_help")();
 }
 
 bridge::Coroutine _dispatch(nb::object args, nb::object show_parser, nb::object drop_parser) {
-  std::string command = word_of(args, "command");
-  if (command == "create") {
-    if (defines(args, "CONFIG")) {
-      nb::setattr(args, "up_level", nb::int_(0));
-      nb::setattr(args, "down_level", nb::int_(0));
-    }
-    co_await routine("create_user_db")(args);
-  } else if (command == "show") {
-    std::string word = word_of(args, "show_command");
-    if (const char* handler = lookup(std::begin(kShowRoutes), std::end(kShowRoutes), word))
-      co_await routine(handler)(args);
-    else
-      print_help(show_parser);
-  } else if (command == "describe") {
-    co_await routine("describe_table")(args);
-  } else if (command == "query") {
-    co_await routine("execute_query")(args);
-  } else if (command == "backup") {
-    // An ordinary routine; should it ever hand back an awaitable, running
-    // it is better than dropping the work unnoticed.
-    nb::object result = routine("backup_database")(args);
-    if (nb::hasattr(result, "__await__")) co_await std::move(result);
-  } else if (command == "drop") {
-    std::string word = word_of(args, "drop_command");
-    if (const char* handler = lookup(std::begin(kDropRoutes), std::end(kDropRoutes), word))
-      co_await routine(handler)(args);
-    else
-      print_help(drop_parser);
+  const std::string command = word_of(args, "command");
+  const std::string word_attribute(core::word_dest(command));
+  const std::string word = word_attribute.empty() ? "" : word_of(args, word_attribute.c_str());
+  auto route = core::find_route(command, word);
+  if (!route) {
+    // A show or drop word the grammar let through: that command's help.
+    if (command == "show") print_help(show_parser);
+    if (command == "drop") print_help(drop_parser);
+    co_return nb::none();
   }
+  if (command == "create" && defines(args, "CONFIG")) {
+    nb::setattr(args, "up_level", nb::int_(0));
+    nb::setattr(args, "down_level", nb::int_(0));
+  }
+  nb::object result = routine(route->handler)(args);
+  // backup is an ordinary routine; should it ever hand back an awaitable,
+  // running it is better than dropping the work unnoticed.
+  if (command != "backup" || nb::hasattr(result, "__await__")) co_await std::move(result);
   co_return nb::none();
 }
 

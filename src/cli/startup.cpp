@@ -49,8 +49,10 @@ void set_flag(nb::handle environ, const char* name) { environ[name] = "1"; }
 
 // The facilities every run relies on are bound before anything else, so a
 // broken interpreter fails the module load rather than some later command.
-// Everything else is imported by the routine that needs it.
-constexpr const char* kStandardFacilities[] = {"os", "sys", "asyncio", "urllib.parse"};
+// Everything else is imported by the routine that needs it: asyncio by the
+// commands that run on the event loop, so that the version line and a press
+// of TAB do without it.
+constexpr const char* kStandardFacilities[] = {"os", "sys", "urllib.parse"};
 
 }  // namespace
 

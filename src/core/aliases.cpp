@@ -1,5 +1,9 @@
 #include "core/aliases.hpp"
 
+#include <initializer_list>
+
+#include "core/document.hpp"
+
 namespace talvo::core {
 namespace {
 
@@ -89,5 +93,25 @@ const AliasTable django_aliases{django_table};
 const AliasTable config_aliases{config_table};
 const KeyList dumped_user_keys{dumped_user};
 const KeyList dumped_database_keys{dumped_database};
+
+bool engine_names_postgres(std::string_view value, EngineRule rule) {
+  auto one_of = [&](std::initializer_list<std::string_view> names, std::string_view v) {
+    for (std::string_view name : names)
+      if (v == name) return true;
+    return false;
+  };
+  switch (rule) {
+    case EngineRule::django:
+      // Whole values: a driver suffix such as _psycopg2 does not qualify.
+      return one_of({"django.db.backends.postgresql", ".postgresql"}, value) ||
+             one_of({"postgresql", "postgres", "postgre"}, ascii_lower(value));
+    case EngineRule::config_file:
+      return one_of({"django.db.backends.postgresql", "postgresql", "psql", "postgres", "postgre"},
+                    ascii_lower(value));
+    case EngineRule::connection_file:
+      break;
+  }
+  return one_of({"django.db.backends.postgresql", "postgresql", "psql"}, value);
+}
 
 }  // namespace talvo::core

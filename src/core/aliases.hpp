@@ -33,6 +33,40 @@ extern const AliasTable config_aliases;
 extern const KeyList dumped_user_keys;
 extern const KeyList dumped_database_keys;
 
+// --- which sources name PostgreSQL ---------------------------------------------
+
+// Keys whose value is a connection URL, in the order they are tried.
+inline constexpr std::string_view kUrlKeys[] = {"database_url", "DATABASE_URL", "database_uri",
+                                                "DATABASE_URI"};
+// Keys whose value may name the engine, in the order they are tried.
+inline constexpr std::string_view kEngineKeys[] = {"engine", "ENGINE", "TYPE", "type", "db_type"};
+// Their mere presence, with a value, marks a configuration file as PostgreSQL.
+inline constexpr std::string_view kPostgresPortKeys[] = {
+    "POSTGRESQL_PORT", "postgresql_port", "POSTGRES_PORT", "postgres_port",
+    "POSTGRE_PORT",    "postgre_port"};
+
+// Each reader has always had its own idea of an engine value naming
+// PostgreSQL; they are kept apart so none of them widens unnoticed.
+enum class EngineRule : unsigned char {
+  django,           // a DATABASES entry's ENGINE
+  config_file,      // a configuration file's engine key, lower-cased
+  connection_file,  // the connect's own settings file, compared exactly
+};
+bool engine_names_postgres(std::string_view value, EngineRule rule);
+
+// The connect's own settings file (.env, .json or .yaml): it names
+// PostgreSQL when one of these keys holds one of its engines; each value
+// then comes from the first of its keys that holds one.
+inline constexpr std::string_view kConnectionFileEngineKeys[] = {"engine", "ENGINE", "TYPE", "type"};
+inline constexpr std::string_view kConnectionFileHostKeys[] = {"HOST", "host", "hostname"};
+inline constexpr std::string_view kConnectionFilePortKeys[] = {"PORT", "port"};
+inline constexpr std::string_view kConnectionFileUserKeys[] = {"USER", "user", "username",
+                                                               "USERNAME"};
+inline constexpr std::string_view kConnectionFilePasswordKeys[] = {"PASSWORD", "password", "pass",
+                                                                   "PASS"};
+inline constexpr std::string_view kConnectionFileDatabaseKeys[] = {
+    "NAME", "name", "db", "DB", "dbname", "DBNAME", "db_name", "DB_NAME"};
+
 // The spelling whose value is taken: the first one `truthy` accepts, else
 // the last one (whose value is kept as it is, empty or missing). Spellings
 // after the first truthy one are not asked about.

@@ -66,6 +66,10 @@ std::optional<std::string_view> table_database(std::optional<std::string_view> o
   return std::nullopt;
 }
 
+// What argcomplete escapes for one shell or another, and the colon zsh takes
+// for the start of a description.
+constexpr std::string_view kQuotedCharacters = "\\();<>|&!`$*?[]{} \t\n\"':";
+
 bool offerable_name(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
@@ -73,6 +77,10 @@ bool offerable_name(std::string_view name) {
     if (u < 0x20 || u == 0x7f) return false;
   }
   return true;
+}
+
+bool needs_no_quoting(std::string_view word) {
+  return word.find_first_of(kQuotedCharacters) == std::string_view::npos;
 }
 
 }  // namespace talvo::core

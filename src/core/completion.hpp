@@ -50,4 +50,10 @@ std::optional<std::string_view> table_database(std::optional<std::string_view> o
 // or garble the prompt, and an empty one would complete to nothing.
 bool offerable_name(std::string_view name);
 
+// Whether no shell escapes anything in a word offered as it stands: it holds
+// none of the characters bash, zsh or a quote around the word would have
+// escaped (blanks, quotes, backslashes, glob and control characters,
+// colons).
+bool needs_no_quoting(std::string_view word);
+
 }  // namespace talvo::core

@@ -52,7 +52,7 @@ std::vector<std::pair<std::string, Variable>> service_variables(const Node& serv
       }
     out.emplace_back(std::move(key), std::move(v));
   };
-  for (const Setting& s : in.env_files) put(s.key, {s.value, {s.file, s.key, s.line}});
+  for (const KeyValue& s : in.env_files) put(s.key, {s.value, {s.file, s.key, s.line}});
   const Node* given = service.get("environment");
   if (given == nullptr) return out;
   std::string where = prefix + ".environment";
@@ -208,7 +208,7 @@ std::optional<Found> read_compose(const Node& doc, const ComposeInputs& in) {
   f.framework = "Docker Compose";
   f.path = in.file;
   Endpoint& e = f.endpoint;
-  Origins& o = f.origins;
+  Origins o;
   e.host = published->host;
   e.port = published->port;
   if (e.host) o.host = published->origin;
@@ -236,7 +236,9 @@ std::optional<Found> read_compose(const Node& doc, const ComposeInputs& in) {
   if (!e.database) {
     e.database = e.user;
     o.database = o.user;
+    f.database_inferred = true;
   }
+  record_origins(f, o);
   return f;
 }
 

@@ -39,7 +39,7 @@ std::optional<std::string> compose_password_file(const Node& document, const Env
 struct ComposeInputs {
   std::string file;                  // the Compose file, for the origins
   Environment interpolation;         // the environment over the .env beside the file
-  std::vector<Setting> env_files;    // what `env_file:` gives, in order
+  std::vector<KeyValue> env_files;    // what `env_file:` gives, in order
   std::optional<std::string> password_file_text;
 };
 

@@ -86,7 +86,7 @@ void flatten_into(const Node& map, const std::string& prefix, Node& out) {
 namespace {
 
 void flatten_settings(const Node& node, const std::string& key, std::string_view file,
-                      std::uint32_t line, std::vector<Setting>& out) {
+                      std::uint32_t line, std::vector<KeyValue>& out) {
   if (node.is_map()) {
     for (const auto& [k, v] : node.entries)
       flatten_settings(v, key.empty() ? k : key + "." + k, file, v.line, out);
@@ -102,8 +102,8 @@ void flatten_settings(const Node& node, const std::string& key, std::string_view
 
 }  // namespace
 
-std::vector<Setting> flatten(const Node& document, std::string_view file) {
-  std::vector<Setting> out;
+std::vector<KeyValue> flatten(const Node& document, std::string_view file) {
+  std::vector<KeyValue> out;
   flatten_settings(document, "", file, document.line, out);
   return out;
 }

@@ -50,7 +50,7 @@ std::optional<std::string> value_at(const Node* map, std::string_view key);
 std::optional<std::string> value_at_nocase(const Node* map, std::string_view key);
 
 // One scalar of a document, under its dotted key, and where it is written.
-struct Setting {
+struct KeyValue {
   std::string key;
   std::string value;
   std::string file;
@@ -60,7 +60,7 @@ struct Setting {
 // Every text and number of a document under its dotted key: maps by their
 // keys, lists by their positions ("datasources.default.url",
 // "services.db.ports.0"). Booleans and nulls carry no connection value.
-std::vector<Setting> flatten(const Node& document, std::string_view file);
+std::vector<KeyValue> flatten(const Node& document, std::string_view file);
 
 // Nested maps flattened to dotted keys ("spring.datasource.url"), as Spring
 // reads YAML; scalars only.

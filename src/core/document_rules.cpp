@@ -22,12 +22,12 @@ bool module_character(char c) {
 
 }  // namespace
 
-std::vector<std::string> spring_profiles(std::span<const Setting> base, const Environment& env) {
+std::vector<std::string> spring_profiles(std::span<const KeyValue> base, const Environment& env) {
   std::string_view list;
   if (auto v = lookup(env, "SPRING_PROFILES_ACTIVE"); v && !v->empty()) {
     list = *v;
   } else {
-    for (const Setting& s : base)
+    for (const KeyValue& s : base)
       if (s.key == "spring.profiles.active") list = s.value;
   }
   std::vector<std::string> profiles;

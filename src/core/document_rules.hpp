@@ -16,7 +16,7 @@ namespace talvo::core {
 
 // The profiles Spring Boot activates: SPRING_PROFILES_ACTIVE, else the
 // base file's spring.profiles.active; comma-separated, in order.
-std::vector<std::string> spring_profiles(std::span<const Setting> base, const Environment& env);
+std::vector<std::string> spring_profiles(std::span<const KeyValue> base, const Environment& env);
 
 // The files of `profiles` beside a base file ("src/main/resources/
 // application.yml"): application-<profile>.properties, .yml and .yaml, in

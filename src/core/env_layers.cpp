@@ -59,11 +59,11 @@ bool decoy_file(std::string_view file_name, std::string_view mode) {
   return test_word && name.starts_with(".env") && ascii_lower(mode) != "test";
 }
 
-std::vector<Setting> merge_layers(const std::vector<std::vector<Setting>>& layers) {
-  std::vector<Setting> merged;
+std::vector<KeyValue> merge_layers(const std::vector<std::vector<KeyValue>>& layers) {
+  std::vector<KeyValue> merged;
   std::unordered_map<std::string, std::size_t> at;
   for (const auto& layer : layers) {
-    for (const Setting& v : layer) {
+    for (const KeyValue& v : layer) {
       auto [it, fresh] = at.emplace(v.key, merged.size());
       if (fresh)
         merged.push_back(v);

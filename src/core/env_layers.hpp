@@ -35,6 +35,6 @@ bool decoy_file(std::string_view file_name, std::string_view mode);
 
 // The layers merged: a later layer's value replaces an earlier one's, in
 // the earlier one's place.
-std::vector<Setting> merge_layers(const std::vector<std::vector<Setting>>& layers);
+std::vector<KeyValue> merge_layers(const std::vector<std::vector<KeyValue>>& layers);
 
 }  // namespace talvo::core

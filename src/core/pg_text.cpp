@@ -76,9 +76,20 @@ std::string bytea_text(std::string_view bytes) {
 namespace {
 
 void append_padded(std::string& out, int value, int width) {
-  char buf[16];
-  int n = std::snprintf(buf, sizeof buf, "%0*d", width, value);
-  out.append(buf, static_cast<std::size_t>(n));
+  if (value < 0) {
+    char buf[16];
+    int n = std::snprintf(buf, sizeof buf, "%0*d", width, value);
+    out.append(buf, static_cast<std::size_t>(n));
+    return;
+  }
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int pad = n; pad < width; ++pad) out.push_back('0');
+  while (n > 0) out.push_back(digits[--n]);
 }
 
 void append_time(std::string& out, const DateTimeParts& t) {
@@ -131,6 +142,32 @@ std::string timestamp_text(const DateTimeParts& t) {
   std::string out = date_text(t);
   out.push_back(' ');
   append_time(out, t);
+  return out;
+}
+
+std::string python_datetime_text(const DateTimeParts& t) {
+  std::string out = date_text(t);
+  out.push_back(' ');
+  append_padded(out, t.hour, 2);
+  out.push_back(':');
+  append_padded(out, t.minute, 2);
+  out.push_back(':');
+  append_padded(out, t.second, 2);
+  if (t.microsecond != 0) {
+    out.push_back('.');
+    append_padded(out, t.microsecond, 6);
+  }
+  if (!t.utc_offset) return out;
+  int offset = *t.utc_offset;
+  out.push_back(offset < 0 ? '-' : '+');
+  offset = std::abs(offset);
+  append_padded(out, offset / 3600, 2);
+  out.push_back(':');
+  append_padded(out, offset % 3600 / 60, 2);
+  if (offset % 60 != 0) {
+    out.push_back(':');
+    append_padded(out, offset % 60, 2);
+  }
   return out;
 }
 

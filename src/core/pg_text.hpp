@@ -58,4 +58,9 @@ std::string date_text(const DateTimeParts& t);
 std::string time_text(const DateTimeParts& t);
 std::string timestamp_text(const DateTimeParts& t);
 
+// As Python's str() writes a datetime: "2024-01-31 12:00:00.500000+00:00"
+// (a fraction of six digits unless it is zero; the offset's seconds only
+// when not zero). A date's str() is date_text's.
+std::string python_datetime_text(const DateTimeParts& t);
+
 }  // namespace talvo::core

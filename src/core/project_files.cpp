@@ -52,11 +52,11 @@ void label(Reader reader, Candidate& c) {
   }
 }
 
-std::vector<Setting> settings_of(Reader reader, const Node& document, const std::string& file) {
-  std::vector<Setting> settings = flatten(document, file);
+std::vector<KeyValue> settings_of(Reader reader, const Node& document, const std::string& file) {
+  std::vector<KeyValue> settings = flatten(document, file);
   // Django's entries are databases by their place in DATABASES.
   if (reader == Reader::django)
-    for (Setting& s : settings) s.key = "DATABASES." + s.key;
+    for (KeyValue& s : settings) s.key = "DATABASES." + s.key;
   return settings;
 }
 
@@ -75,11 +75,11 @@ std::string without_trailing_comment(std::string value) {
 
 // The values as their framework reads them: ${NAME} everywhere, and ERB
 // in database.yml. A value that stays unknown is left out.
-bool resolve(Reader reader, std::vector<Setting>& settings, const ReadingContext& context,
+bool resolve(Reader reader, std::vector<KeyValue>& settings, const ReadingContext& context,
              Budget& budget) {
-  std::vector<Setting> kept;
+  std::vector<KeyValue> kept;
   kept.reserve(settings.size());
-  for (Setting& s : settings) {
+  for (KeyValue& s : settings) {
     std::optional<std::string> v = s.value;
     if (reader == Reader::ini) v = without_trailing_comment(*v);
     if (reader == Reader::rails && v->find("<%") != std::string::npos)
@@ -190,7 +190,7 @@ std::vector<Candidate> read_candidates(Reader reader, const Node& document,
   return read_settings(reader, settings_of(reader, document, context.file), context, budget);
 }
 
-std::vector<Candidate> read_settings(Reader reader, std::vector<Setting> settings,
+std::vector<Candidate> read_settings(Reader reader, std::vector<KeyValue> settings,
                                      const ReadingContext& context, Budget& budget) {
   std::vector<Candidate> out;
   if (!resolve(reader, settings, context, budget)) return out;
@@ -219,7 +219,7 @@ std::optional<Found> recognise(Reader reader, const Node& document, const Enviro
   inputs.interpolation = env;
   context.compose = &inputs;
   std::size_t size = 0;
-  for (const Setting& s : flatten(document, "")) size += s.key.size() + s.value.size();
+  for (const KeyValue& s : flatten(document, "")) size += s.key.size() + s.value.size();
   Budget budget(expansion_budget(size));
   auto best = best_candidate(read_candidates(reader, document, context, budget));
   if (!best) return std::nullopt;

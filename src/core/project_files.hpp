@@ -76,7 +76,7 @@ std::vector<Candidate> read_candidates(Reader reader, const Node& document,
 // The same for settings already flattened (and layered or merged: env
 // files, a Spring base file with its profiles, appsettings.json with its
 // environment's file). Not for Compose files.
-std::vector<Candidate> read_settings(Reader reader, std::vector<Setting> settings,
+std::vector<Candidate> read_settings(Reader reader, std::vector<KeyValue> settings,
                                      const ReadingContext& context, Budget& budget);
 
 // What a document says, read in the environment alone; nullopt unless it

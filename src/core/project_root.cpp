@@ -100,7 +100,8 @@ bool under_version_control(ListingCache& cache, const std::string& dir) {
 bool same_device(ListingCache& cache, const std::string& a, const std::string& b) {
   ListingCache::Directory& da = cache.directory(a);
   ListingCache::Directory& db = cache.directory(b);
-  if (!da.identified || !db.identified) return da.identified == db.identified;
+  bool known_a = da.id.inode != 0, known_b = db.id.inode != 0;
+  if (!known_a || !known_b) return known_a == known_b;
   return da.id.device == db.id.device;
 }
 

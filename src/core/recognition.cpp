@@ -49,6 +49,7 @@ struct Assembled {
   Origins origins;
   bool url = false;
   std::string url_key;
+  bool inferred = false;  // the database is the image's default
 };
 
 bool has_word(const std::vector<std::string>& words, WordKind kind) {
@@ -79,11 +80,11 @@ bool unresolved(std::string_view v) {
 
 bool plain_value(std::string_view v) { return !v.empty() && !unset_value(v) && !unresolved(v); }
 
-Origin origin_of(const Setting& s) { return {s.file, s.key, s.line}; }
+Origin origin_of(const KeyValue& s) { return {s.file, s.key, s.line}; }
 
 class Recogniser {
  public:
-  Recogniser(std::span<const Setting> settings, const RecognitionOptions& options)
+  Recogniser(std::span<const KeyValue> settings, const RecognitionOptions& options)
       : settings_(settings), options_(options) {}
 
   std::vector<Candidate> run() {
@@ -106,7 +107,7 @@ class Recogniser {
 
  private:
   void parse(std::size_t i) {
-    const Setting& s = settings_[i];
+    const KeyValue& s = settings_[i];
     if (s.value.empty()) return;
     std::vector<std::string> words = key_words(s.key);
     Parsed p;
@@ -190,7 +191,7 @@ class Recogniser {
     for (std::size_t m : g.members) {
       const Parsed& p = parsed_[m];
       if (!p.shaped) continue;
-      const Setting& s = settings_[p.index];
+      const KeyValue& s = settings_[p.index];
       bool hostless_url = (p.shaped->shape == Shape::url || s.value.find("://") != std::string::npos) &&
                           !p.shaped->endpoint.host;
       if (hostless_url) continue;
@@ -225,6 +226,7 @@ class Recogniser {
       // postgres when no user is given.
       a.endpoint.database = a.endpoint.user ? *a.endpoint.user : "postgres";
       a.origins.database = a.origins.user;
+      a.inferred = true;
     }
     if (a.endpoint.empty()) return std::nullopt;
     return a;
@@ -232,7 +234,7 @@ class Recogniser {
 
   // One key's value into the group's connection, unless one is there.
   void take(Assembled& a, const Parsed& p, bool database_context, bool postgres_group) {
-    const Setting& s = settings_[p.index];
+    const KeyValue& s = settings_[p.index];
     const std::string& v = s.value;
     if (!plain_value(v)) return;
     Endpoint& e = a.endpoint;
@@ -319,7 +321,9 @@ class Recogniser {
     c.kind = a.url ? 0 : 1;
     c.position = g.members.empty() ? 0 : parsed_[g.members.front()].index;
     c.found.endpoint = e;
-    c.found.origins = a.origins;
+    c.origins = a.origins;
+    record_origins(c.found, a.origins);
+    c.found.database_inferred = a.inferred;
     c.found.framework = label_of(g, a);
     c.found.path = a.origins.database ? a.origins.database->file : std::string();
     return c;
@@ -335,7 +339,7 @@ class Recogniser {
     return g.members.empty() ? std::string() : settings_[parsed_[g.members.front()].index].key;
   }
 
-  std::span<const Setting> settings_;
+  std::span<const KeyValue> settings_;
   const RecognitionOptions& options_;
   std::vector<Parsed> parsed_;
   std::map<std::string, Group> groups_;
@@ -344,7 +348,7 @@ class Recogniser {
 
 }  // namespace
 
-std::vector<Candidate> recognise_settings(std::span<const Setting> settings,
+std::vector<Candidate> recognise_settings(std::span<const KeyValue> settings,
                                           const RecognitionOptions& options) {
   return Recogniser(settings, options).run();
 }

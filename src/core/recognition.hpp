@@ -30,7 +30,8 @@
 namespace talvo::core {
 
 struct Candidate {
-  Found found;
+  Found found;  // its sources are the origins below
+  Origins origins;
   // The ranking's criteria, in order; smaller ranks first.
   int strength = 1;
   std::size_t distance = 0;  // the directory's place, nearest first (set by the caller)
@@ -54,7 +55,7 @@ struct RecognitionOptions {
 };
 
 // Every candidate of one document's settings, in document order.
-std::vector<Candidate> recognise_settings(std::span<const Setting> settings,
+std::vector<Candidate> recognise_settings(std::span<const KeyValue> settings,
                                           const RecognitionOptions& options);
 
 bool ranks_before(const Candidate& a, const Candidate& b);

@@ -43,7 +43,7 @@ void RowWriter::end() {
 void WindowedRows::row(std::span<const Field> fields) {
   ++seen_;
   if (window_.hold_back == 0) {
-    if (!window_.first || seen_ <= *window_.first) writer_.row(fields);
+    if (!window_.first || seen_ <= *window_.first) sink_.row(fields);
     return;
   }
   HeldRow copy;
@@ -53,7 +53,7 @@ void WindowedRows::row(std::span<const Field> fields) {
   if (static_cast<std::int64_t>(held_.size()) <= window_.hold_back) return;
   view_.clear();
   for (const auto& f : held_.front()) view_.emplace_back(f ? Field(*f) : std::nullopt);
-  writer_.row(view_);
+  sink_.row(view_);
   held_.pop_front();
 }
 

@@ -16,16 +16,23 @@
 
 namespace talvo::core {
 
+// Where rows go one at a time: a CSV or JSON writer, a table.
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  virtual void row(std::span<const Field> fields) = 0;
+};
+
 // CSV: a header of the column names, then a record a row. JSON: one array of
 // objects, one a line, keyed by column name in column order (a name that
 // occurs twice is a key twice, as to_json writes it); an empty result is [].
 // The text accumulates in pending(), which the caller hands out and clears
 // as it likes.
-class RowWriter {
+class RowWriter final : public RowSink {
  public:
   RowWriter(DataFormat format, std::vector<std::string> names, std::vector<ValueKind> kinds);
 
-  void row(std::span<const Field> fields);
+  void row(std::span<const Field> fields) override;
   // Records that are already CSV as this writer writes it (COPY's own);
   // they are not counted.
   void csv_records(std::string_view text) { out_ += text; }
@@ -43,12 +50,12 @@ class RowWriter {
   std::int64_t rows_ = 0;
 };
 
-// Passes the rows a window keeps to a writer and counts all of them. Rows
+// Passes the rows a window keeps on and counts all of them. Rows
 // held back (a negative limit) are copied until later rows show they were
 // not among the last.
 class WindowedRows {
  public:
-  WindowedRows(RowWriter& writer, RowWindow window) : writer_(writer), window_(window) {}
+  WindowedRows(RowSink& sink, RowWindow window) : sink_(sink), window_(window) {}
 
   void row(std::span<const Field> fields);
   // How many more rows the window takes; nullopt when it takes every row.
@@ -63,7 +70,7 @@ class WindowedRows {
  private:
   using HeldRow = std::vector<std::optional<std::string>>;
 
-  RowWriter& writer_;
+  RowSink& sink_;
   RowWindow window_;
   std::int64_t seen_ = 0;
   std::deque<HeldRow> held_;

@@ -49,9 +49,16 @@ class SystemFileSystem final : public FileSystem {
   int stat(const std::string& path, FileKind& kind) override {
     struct ::stat st;
     if (stat_path(path, st) != 0) return errno;
-    kind = S_ISREG(st.st_mode) ? FileKind::regular
-           : S_ISDIR(st.st_mode) ? FileKind::directory
-                                 : FileKind::other;
+    kind = kind_of(st);
+    return 0;
+  }
+
+  int stat_at(const std::string& dir, const std::string& name, FileKind& kind) override {
+    int fd = open_dir(dir);
+    if (fd < 0) return stat(join_path(dir, name), kind);
+    struct ::stat st;
+    if (::fstatat(fd, name.c_str(), &st, 0) != 0) return errno;
+    kind = kind_of(st);
     return 0;
   }
 
@@ -66,6 +73,7 @@ class SystemFileSystem final : public FileSystem {
   }
 
   int list(const std::string& path, std::vector<DirEntry>& entries) override {
+    listed_inode_ = 0;
     int fd = open_dir(path);
     if (fd < 0) return list_by_path(path, entries);
     Handle& handle = stack_.back();
@@ -80,16 +88,23 @@ class SystemFileSystem final : public FileSystem {
         entries.clear();
         return error;
       }
-      if (got == 0) return 0;
+      if (got == 0) {
+        last_listed_inode_ = listed_inode_;
+        return 0;
+      }
       std::size_t at = 0;
       while (at < static_cast<std::size_t>(got)) {
         // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name.
         unsigned short reclen;
         std::memcpy(&reclen, buffer_.data() + at + 16, sizeof reclen);
+        std::uint64_t inode;
+        std::memcpy(&inode, buffer_.data() + at, sizeof inode);
         unsigned char type = static_cast<unsigned char>(buffer_[at + 18]);
         const char* name = buffer_.data() + at + 19;
-        if (!(name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))))
-          entries.push_back({name, entry_type(type)});
+        if (name[0] == '.' && name[1] == '\0')
+          listed_inode_ = inode;
+        else if (!(name[0] == '.' && name[1] == '.' && name[2] == '\0'))
+          entries.push_back({name, entry_type(type), inode});
         at += reclen;
       }
     }
@@ -97,6 +112,8 @@ class SystemFileSystem final : public FileSystem {
     return list_by_path(path, entries);
 #endif
   }
+
+  std::uint64_t listed_inode() const override { return last_listed_inode_; }
 
   void forget() override {
     for (Handle& handle : stack_) ::close(handle.fd);
@@ -110,6 +127,12 @@ class SystemFileSystem final : public FileSystem {
     bool read;
   };
 
+  static FileKind kind_of(const struct ::stat& st) {
+    return S_ISREG(st.st_mode) ? FileKind::regular
+           : S_ISDIR(st.st_mode) ? FileKind::directory
+                                 : FileKind::other;
+  }
+
   // Past this many open handles the walk goes on by paths (a deep chain
   // through looping links must not run out of descriptors).
   static constexpr std::size_t kMaxHandles = 128;
@@ -120,12 +143,12 @@ class SystemFileSystem final : public FileSystem {
     std::size_t slash = path.find_last_of('/');
     int fd = -1;
     if (slash != std::string::npos && plain_name(std::string_view(path).substr(slash + 1)))
-      fd = open_dir(slash == 0 ? std::string("/") : path.substr(0, slash));
+      fd = open_dir(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash));
     if (fd >= 0) return ::fstatat(fd, path.c_str() + slash + 1, &st, 0);
     return ::stat(path.c_str(), &st);
   }
 
-  static bool is_child(const std::string& parent, const std::string& path) {
+  static bool is_child(const std::string& parent, std::string_view path) {
     if (path.size() <= parent.size() || path.compare(0, parent.size(), parent) != 0) return false;
     std::string_view rest = std::string_view(path).substr(parent.size());
     if (parent.back() != '/') {
@@ -136,7 +159,7 @@ class SystemFileSystem final : public FileSystem {
   }
 
   // A handle for the directory `path`, or -1.
-  int open_dir(const std::string& path) {
+  int open_dir(std::string_view path) {
     if (path.empty()) return -1;
     while (!stack_.empty()) {
       if (stack_.back().path == path) return stack_.back().fd;
@@ -146,14 +169,16 @@ class SystemFileSystem final : public FileSystem {
     }
     if (stack_.size() >= kMaxHandles) return -1;
     constexpr int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+    std::string owned(path);
     int fd = stack_.empty()
-                 ? ::open(path.c_str(), flags)
-                 : ::openat(stack_.back().fd, path.c_str() + path.find_last_of('/') + 1, flags);
+                 ? ::open(owned.c_str(), flags)
+                 : ::openat(stack_.back().fd, owned.c_str() + owned.find_last_of('/') + 1, flags);
     if (fd < 0) return -1;
-    stack_.push_back({path, fd, false});
+    stack_.push_back({std::move(owned), fd, false});
     return fd;
   }
 
+  // The fallback gives no inode for the directory itself.
   static int list_by_path(const std::string& path, std::vector<DirEntry>& entries) {
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) return errno;
@@ -167,7 +192,7 @@ class SystemFileSystem final : public FileSystem {
       }
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-      entries.push_back({name, entry_type(e->d_type)});
+      entries.push_back({name, entry_type(e->d_type), static_cast<std::uint64_t>(e->d_ino)});
     }
     ::closedir(dir);
     // A listing that breaks off lists nothing, as os.listdir() does.
@@ -177,6 +202,7 @@ class SystemFileSystem final : public FileSystem {
 
   std::vector<Handle> stack_;
   std::vector<char> buffer_;
+  std::uint64_t listed_inode_ = 0, last_listed_inode_ = 0;
 };
 
 }  // namespace
@@ -193,7 +219,6 @@ ListingCache::Directory& ListingCache::locate(const std::string& path) {
   FileId id;
   if (fs_.identify(path, id) != 0) return unidentified_[path];
   Directory& d = identified_[id];
-  d.identified = true;
   d.id = id;
   return d;
 }
@@ -209,8 +234,32 @@ ListingCache::Directory& ListingCache::child(Directory& parent, std::size_t inde
   if (parent.children.size() != parent.entries.size())
     parent.children.assign(parent.entries.size(), nullptr);
   Directory*& known = parent.children[index];
-  if (known == nullptr) known = &locate(path);
+  if (known != nullptr) return *known;
+  const DirEntry& entry = parent.entries[index];
+  if (entry.type == EntryType::directory && entry.inode != 0 && parent.id.inode != 0) {
+    FileId id{parent.id.device, entry.inode};
+    known = &identified_[id];
+    if (known->id.inode == 0) known->id = id;
+  } else {
+    known = &locate(path);
+  }
   return *known;
+}
+
+const DirEntry* ListingCache::entry_named(Directory& d, const std::string& name) {
+  // A few names are found faster by looking at each than through a table.
+  constexpr std::size_t kScanned = 16;
+  if (d.entries.size() <= kScanned) {
+    for (const DirEntry& e : d.entries)
+      if (e.name == name) return &e;
+    return nullptr;
+  }
+  if (d.index.empty()) {
+    d.index.reserve(d.entries.size());
+    for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
+  }
+  auto at = d.index.find(name);
+  return at == d.index.end() ? nullptr : &d.entries[at->second];
 }
 
 int ListingCache::stat_in(Directory& d, const std::string& dir, const std::string& name,
@@ -218,27 +267,30 @@ int ListingCache::stat_in(Directory& d, const std::string& dir, const std::strin
   // A listed directory in which a lookup has already worked answers for
   // its own entries; links and entries of unknown type still need stat().
   if (d.searchable && d.listed && d.list_error == 0 && plain_name(name)) {
-    auto at = d.index.find(name);
-    if (at == d.index.end()) return ENOENT;
-    switch (d.entries[at->second].type) {
+    const DirEntry* entry = entry_named(d, name);
+    if (entry == nullptr) return ENOENT;
+    switch (entry->type) {
       case EntryType::regular: kind = FileKind::regular; return 0;
       case EntryType::directory: kind = FileKind::directory; return 0;
       case EntryType::other: kind = FileKind::other; return 0;
       default: break;
     }
   }
-  std::string path = os_style ? os_join(dir, name) : join_path(dir, name);
-  if (auto it = stats_.find(path); it != stats_.end()) {
-    kind = it->second.kind;
-    return it->second.error;
+  // By any path to the directory the name is the same file.
+  for (const Directory::Test& t : d.tests) {
+    if (t.name != name) continue;
+    kind = t.kind;
+    return t.error;
   }
-  int error = fs_.stat(path, kind);
+  int error = plain_name(name) && !dir.empty()
+                  ? fs_.stat_at(dir, name, kind)
+                  : fs_.stat(os_style ? os_join(dir, name) : join_path(dir, name), kind);
   // Reaching the name at all (found, or not there) proves the directory
   // searchable. A failure may come from a link's target, so it proves
   // nothing about the directory.
   if (error == 0 || error == ENOENT) d.searchable = true;
   if (error != 0) kind = FileKind::other;
-  stats_.emplace(std::move(path), Stat{error, kind});
+  d.tests.push_back({name, error, kind});
   return error;
 }
 
@@ -247,8 +299,14 @@ int ListingCache::list(Directory& d, const std::string& dir,
   if (!d.listed) {
     d.listed = true;
     d.list_error = fs_.list(dir, d.entries);
-    d.index.reserve(d.entries.size());
-    for (std::size_t i = 0; i < d.entries.size(); ++i) d.index.emplace(d.entries[i].name, i);
+    // Entries are on another filesystem than the one the directory's
+    // identity came from: a mount point, reached from its parent's entry,
+    // whose inode there is not that of the root mounted on it.
+    // (A listing that gives no inode of its own proves nothing either way.)
+    if (d.list_error == 0 && d.id.inode != 0 && fs_.listed_inode() != d.id.inode) {
+      FileId id;
+      d.id = fs_.identify(dir, id) == 0 ? id : FileId{0, 0};
+    }
   }
   entries = &d.entries;
   exact = d.searchable && d.list_error == 0;

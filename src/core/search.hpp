@@ -11,6 +11,11 @@
 // there with more levels left below it than before. A loop always comes back
 // deeper, so it costs nothing and the path found never goes round one; on a
 // tree without loops the results stay those of a walk that tries every path.
+// The identity costs nothing for a directory reached from its parent's
+// entry: the listing gives its inode, and its parent's device is its own
+// unless it is a mount point, which its own listing then shows. Only the
+// directories searches start from and those reached through links (or
+// entries of unknown type) are looked at with a system call.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +30,9 @@
 
 namespace talvo::core {
 
+// dir + "/" + name, as pathlib joins absolute normalised paths.
+std::string join_path(const std::string& dir, const std::string& name);
+
 // What a stat() following symbolic links found.
 enum class FileKind : std::uint8_t { regular, directory, other };
 
@@ -34,6 +42,7 @@ enum class EntryType : std::uint8_t { unknown, regular, directory, symlink, othe
 struct DirEntry {
   std::string name;
   EntryType type;
+  std::uint64_t inode = 0;  // d_ino, 0 when the listing does not give it
 };
 
 // Where a directory is, whatever path leads there.
@@ -50,12 +59,19 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // stat() following symbolic links: 0 and `kind`, or the errno value.
   virtual int stat(const std::string& path, FileKind& kind) = 0;
+  // stat() of the plain name `name` inside the directory `dir`.
+  virtual int stat_at(const std::string& dir, const std::string& name, FileKind& kind) {
+    return stat(join_path(dir, name), kind);
+  }
   // The names of `path` in the order the system lists them, without "." and
   // "..": 0 and `entries`, or the errno value (nothing is listed then).
   virtual int list(const std::string& path, std::vector<DirEntry>& entries) = 0;
   // The identity of the directory `path` (stat() following symbolic links):
   // 0 and `id`, or the errno value.
   virtual int identify(const std::string& path, FileId& id) = 0;
+  // The inode the last listing that worked gave for the directory itself
+  // (its "." entry); 0 when unknown.
+  virtual std::uint64_t listed_inode() const { return 0; }
   // Drops whatever the implementation keeps between calls (open directory
   // handles), so that later calls see the filesystem afresh.
   virtual void forget() {}
@@ -91,12 +107,20 @@ class ListingCache {
     // Lookups inside proved to work (a name was found, or found missing).
     bool searchable = false;
     std::vector<DirEntry> entries;
-    std::unordered_map<std::string, std::size_t> index;  // name -> entry
-    std::vector<Directory*> children;                    // per entry, once reached
-
-    // Its device and inode, when a lookup could tell them.
-    bool identified = false;
+    // name -> entry, made the first time a name is looked for among many.
+    std::unordered_map<std::string, std::size_t> index;
+    std::vector<Directory*> children;  // per entry, once reached
+    // Its identity, where it is known (inode 0: not known); device is that
+    // of the filesystem the directory's entries are on.
     FileId id{0, 0};
+
+    // Names looked up inside it that its listing did not answer.
+    struct Test {
+      std::string name;
+      int error;
+      FileKind kind;
+    };
+    std::vector<Test> tests;
 
     // The last search that entered it, the levels it had left below it
     // then, and the errno of its failing file test (0: none failed).
@@ -128,11 +152,6 @@ class ListingCache {
            bool& exact);
 
  private:
-  struct Stat {
-    int error;
-    FileKind kind;
-  };
-
   struct FileIdHash {
     std::size_t operator()(const FileId& id) const noexcept {
       return std::hash<std::uint64_t>()(id.inode * 0x9E3779B97F4A7C15ull ^ id.device);
@@ -140,12 +159,13 @@ class ListingCache {
   };
 
   Directory& locate(const std::string& path);
+  // The entry `name` of a listed directory, or nullptr.
+  static const DirEntry* entry_named(Directory& d, const std::string& name);
 
   FileSystem& fs_;
   std::unordered_map<std::string, Directory*> roots_;  // by the paths searches start from
   std::unordered_map<FileId, Directory, FileIdHash> identified_;
   std::unordered_map<std::string, Directory> unidentified_;
-  std::unordered_map<std::string, Stat> stats_;
   std::uint64_t searches_ = 0;
 };
 

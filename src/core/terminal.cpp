@@ -51,6 +51,26 @@ void append_control(std::string& out, unsigned code, LineBreaks line_breaks) {
 
 }  // namespace
 
+bool is_visible(std::string_view utf8, LineBreaks line_breaks) {
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const auto byte = static_cast<unsigned char>(utf8[at]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      ++at;
+      continue;
+    }
+    if (byte == '\n' && line_breaks == LineBreaks::keep) {
+      ++at;
+      continue;
+    }
+    const std::size_t length = sequence_length(utf8, at);
+    if (length <= 1) return false;  // a control character, or no UTF-8
+    if (byte == 0xC2 && static_cast<unsigned char>(utf8[at + 1]) < 0xA0) return false;
+    at += length;
+  }
+  return true;
+}
+
 std::string visible_text(std::string_view utf8, LineBreaks line_breaks) {
   std::string out;
   out.reserve(utf8.size());

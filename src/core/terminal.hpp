@@ -20,4 +20,7 @@ enum class LineBreaks {
 // so the result is always valid UTF-8. Backslashes are left alone.
 std::string visible_text(std::string_view utf8, LineBreaks line_breaks = LineBreaks::escape);
 
+// Whether visible_text would give `utf8` back unchanged.
+bool is_visible(std::string_view utf8, LineBreaks line_breaks = LineBreaks::escape);
+
 }  // namespace talvo::core

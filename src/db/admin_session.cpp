@@ -5,6 +5,7 @@
 #include "core/terminal.hpp"
 #include "output/palette.hpp"
 #include "db/connect.hpp"
+#include "settings/target.hpp"
 
 namespace talvo::db {
 
@@ -19,13 +20,13 @@ namespace {
 
 
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
-  nb::dict kwargs;
-  kwargs["database"] = "postgres";
-  kwargs["user"] = arg(args, "user");
-  kwargs["host"] = host;
-  kwargs["port"] = port;
-  kwargs["password"] = arg(args, "passwd");
-  return open_connection(kwargs).to_python();
+  core::Values target = settings::command_target(args, core::Purpose::superuser).values;
+  // The command has settled the server it works on (create reads talvo.ini
+  // for it).
+  core::Source settled{core::Source::Kind::option, "the command's server", {}, 0};
+  target[core::Setting::host] = settings::value_of(host, settled);
+  target[core::Setting::port] = settings::value_of(port, settled);
+  return open_connection(std::move(target)).to_python();
 }
 
 void print_traceback(const nb::python_error& e) {

@@ -7,15 +7,15 @@
 #include <string_view>
 
 #include "bridge/coroutine.hpp"
-#include "cli/prompt.hpp"
+#include "output/prompt.hpp"
 #include "core/quote.hpp"
 #include "db/report.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
 
-using cli::ask_password;
-using cli::read_line;
+using output::ask_password;
+using output::read_line;
 
 // The driver's connect for the superuser on the maintenance database.
 nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);

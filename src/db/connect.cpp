@@ -3,23 +3,13 @@
 #include <string>
 
 #include "output/waiting.hpp"
-#include "settings/environment.hpp"
+#include "settings/target.hpp"
 
 namespace talvo::db {
 
-nb::dict connect_arguments(const settings::Target& t) {
-  nb::dict kwargs;
-  kwargs["database"] = t.database;
-  kwargs["user"] = t.user;
-  kwargs["password"] = t.password;
-  kwargs["host"] = t.host;
-  kwargs["port"] = t.port;
-  return kwargs;
-}
-
-bridge::Coroutine open_connection(nb::dict kwargs) {
+bridge::Coroutine open_connection(core::Values target) {
+  nb::dict kwargs = settings::connect_keywords(target);
   kwargs["timeout"] = kConnectTimeoutSeconds;
-  settings::add_tls_arguments(kwargs);
   std::string where = text(kwargs.get("host", nb::none())) + ":" + text(kwargs.get("port", nb::none()));
   try {
     co_return co_await output::waiting("connecting to " + where,

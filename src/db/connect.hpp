@@ -5,18 +5,15 @@
 
 #include "bridge/coroutine.hpp"
 #include "pyutil.hpp"
-#include "settings/target.hpp"
+#include "core/target.hpp"
 
 namespace talvo::db {
 
 // A server that accepts and never answers must not hold a command longer.
 inline constexpr int kConnectTimeoutSeconds = 10;
 
-// The keyword arguments of a connect to `t`.
-nb::dict connect_arguments(const settings::Target& t);
-
-// asyncpg.connect(**kwargs) with the connection's TLS settings and the time
+// asyncpg.connect to `target`, TLS settings included, within the time
 // limit; a server silent past the limit raises TimeoutError saying so.
-bridge::Coroutine open_connection(nb::dict kwargs);
+bridge::Coroutine open_connection(core::Values target);
 
 }  // namespace talvo::db

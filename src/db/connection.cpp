@@ -44,19 +44,52 @@ nb::object checked_port(nb::handle value) {
   throw nb::type_error(msg.c_str());
 }
 
-void announce(const settings::Target& t) {
+void announce(const core::Values& v) {
+  using core::Setting;
   // A null password is announced as nothing and handed to the driver as
   // None, so its own password-file lookup applies.
-  std::string mask = t.password.is_none() ? "" : core::mask_password(text(t.password));
-  print("🔍 Using host=" + text(t.host) + ", user=" + text(t.user) + ", db=" + text(t.database) +
-            ", passwd=" + mask,
+  const core::Value& password = v[Setting::password];
+  std::string mask = password.text ? core::mask_password(*password.text) : "";
+  print("🔍 Using host=" + text(settings::as_text(v[Setting::host])) +
+            ", user=" + text(settings::as_text(v[Setting::user])) +
+            ", db=" + text(settings::as_text(v[Setting::database])) + ", passwd=" + mask,
         palette::info);
 }
 
-nb::object connect_call(const settings::Target& t) {
-  return open_connection(connect_arguments(t)).to_python();
+core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
+                             nb::handle password, nb::handle database) {
+  core::Source given{core::Source::Kind::option, "get_connection's arguments", {}, 0};
+  core::Values v;
+  v[core::Setting::host] = settings::value_of(host, given);
+  v[core::Setting::port] = settings::value_of(port, given);
+  v[core::Setting::user] = settings::value_of(user, given);
+  v[core::Setting::password] = settings::value_of(password, given);
+  v[core::Setting::database] = settings::value_of(database, given);
+  return v;
 }
 
+core::Values connect_target(nb::handle host, nb::handle port, nb::handle user,
+                            nb::handle password, nb::handle database, bool auto_settings,
+                            nb::handle settings_path, nb::handle up, nb::handle down) {
+  settings::DiscoveryScope scope;
+  core::ConnectInputs in;
+  in.arguments = argument_values(host, port, user, password, database);
+  in.settings_first = auto_settings;
+  if (auto_settings) {
+    in.settings = settings::settings_values(routine("parse_django_settings")(
+        settings_path, "max_depth_up"_a = up, "max_depth_down"_a = down));
+  } else {
+    // Without any of these files the arguments alone decide: a project
+    // configured through settings.py, or -H/-U/-P/--port, still connects.
+    in.connection_file = settings::connection_file_values(up, down, true);
+    in.settings = settings::settings_values(self().attr("_settings_cache"));
+  }
+  core::Environment env = settings::environment_snapshot();
+  in.env = &env;
+  in.login_name = settings::login_name();
+  in.password_file = settings::password_file();
+  return core::connect_values(in);
+}
 
 // Everything before the connect itself, kept out of the coroutine so that
 // none of it stays in the frame while the connect is awaited.
@@ -73,15 +106,14 @@ nb::object start_connect(nb::object host, nb::object port, nb::object user, nb::
 
   // Loaded before anything is announced: a missing driver is the caller's.
   nb::module_::import_("asyncpg");
-  settings::Target t;
-  {
-    settings::DiscoveryScope scope;
-    t = settings::resolve_target({host, port_number, user, password, database},
-                                 truthy(auto_settings), settings_path, max_depth_up,
-                                 max_depth_down);
-  }
-  announce(t);
-  return connect_call(t);
+  core::Values target = connect_target(host, port_number, user, password, database,
+                                       truthy(auto_settings), settings_path, max_depth_up,
+                                       max_depth_down);
+  // A port from a file or a variable is read as its number before anything
+  // is announced.
+  settings::as_port(target[core::Setting::port]);
+  announce(target);
+  return open_connection(std::move(target)).to_python();
 }
 
 bridge::Coroutine get_connection(nb::object host, nb::object port, nb::object user,

@@ -2,6 +2,7 @@
 // ending the other clients' connections to it first.
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
+#include "db/session.hpp"
 #include "db/db.hpp"
 #include "output/output.hpp"
 #include "output/waiting.hpp"
@@ -18,6 +19,19 @@ constexpr const char* kTerminateOthersSql =
     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
     "WHERE datname = $1 AND pid <> pg_backend_pid()";
 
+// Other clients' sessions end first: the server waits for them to go
+// before it drops.
+bridge::Coroutine drop(nb::object conn, nb::object database, std::string name) {
+  nb::object others = co_await conn.attr("fetchval")(kCountOthersSql, database);
+  co_await conn.attr("execute")(kTerminateOthersSql, database);
+  std::string waiting_for = truthy(others) ? "ending " + text(others) + " sessions of '" +
+                                                 shown(database) + "'"
+                                           : "dropping '" + shown(database) + "'";
+  co_await output::waiting(waiting_for, conn.attr("execute")("DROP DATABASE IF EXISTS " + name));
+  print("✅ Database '" + shown(database) + "' dropped successfully", palette::success, true);
+  co_return nb::none();
+}
+
 bridge::Coroutine drop_database(nb::object args) {
   if (!settle_database(args, DatabaseName::required)) co_return nb::none();
   bridge::Traced<> database = arg(args, "database");
@@ -30,8 +44,6 @@ bridge::Coroutine drop_database(nb::object args) {
     co_return nb::none();
   }
 
-  HeldConnection held;
-  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     // The blanks line the colons up, as these lines have always looked.
     log("notice", "database : postgres");
@@ -40,24 +52,13 @@ bridge::Coroutine drop_database(nb::object args) {
     log("notice", "host     : " + text(arg(args, "hostname")));
     log("notice", "port     : " + text(arg(args, "port")));
     const std::string name = sql_name(database);
-    held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
-    // The server waits for the ended sessions to go before it drops.
-    nb::object others = co_await held.get().attr("fetchval")(kCountOthersSql, database);
-    co_await held.get().attr("execute")(kTerminateOthersSql, database);
-    std::string waiting_for = truthy(others) ? "ending " + text(others) + " sessions of '" +
-                                                   shown(database) + "'"
-                                             : "dropping '" + shown(database) + "'";
-    co_await output::waiting(waiting_for,
-                             held.get().attr("execute")("DROP DATABASE IF EXISTS " + name));
-    print("✅ Database '" + shown(database) + "' dropped successfully", palette::success, true);
-    co_await close_connection(held);
+    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")),
+                        [&](nb::object conn) { return drop(std::move(conn), database, name); });
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    failure.emplace(e);
     fail("❌ Error dropping database [0]: " + message(e));
     if (env_flag("TRACEBACK")) output::print_exception(e);
   }
-  if (failure) co_await close_connection(held);
   co_return nb::none();
 }
 

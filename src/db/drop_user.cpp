@@ -1,12 +1,19 @@
 // drop_user: removes one role after its name is typed again.
 #include "bridge/coroutine.hpp"
 #include "db/admin_session.hpp"
+#include "db/session.hpp"
 #include "db/db.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::db {
 
 namespace {
+
+bridge::Coroutine drop_role(nb::object conn, nb::object username, std::string name) {
+  co_await conn.attr("execute")("DROP USER IF EXISTS " + name);
+  print("✅ User '" + shown(username) + "' dropped successfully", palette::success, true);
+  co_return nb::none();
+}
 
 bridge::Coroutine drop_user(nb::object args) {
   bridge::Traced<> username = arg(args, "username");
@@ -25,20 +32,14 @@ bridge::Coroutine drop_user(nb::object args) {
     co_return nb::none();
   }
 
-  HeldConnection held;
-  bridge::Traced<std::optional<nb::python_error>> failure;
   try {
     const std::string name = sql_name(username);
-    held.hold(co_await connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")));
-    co_await held.get().attr("execute")("DROP USER IF EXISTS " + name);
-    print("✅ User '" + shown(username) + "' dropped successfully", palette::success, true);
-    co_await close_connection(held);
+    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")),
+                        [&](nb::object conn) { return drop_role(std::move(conn), username, name); });
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    failure.emplace(e);
     fail("❌ Error dropping user [1]: " + message(e));
   }
-  if (failure) co_await close_connection(held);
   co_return nb::none();
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/readout.hpp"
 #include "core/sql_text.hpp"
@@ -16,6 +17,7 @@
 #include "db/report.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
+#include "output/table_output.hpp"
 #include "output/waiting.hpp"
 
 namespace talvo::db {
@@ -27,6 +29,8 @@ constexpr const char* kDestructive = "❌ Destructive queries not allowed in rea
 constexpr const char* kNoRows = "✅ Query executed. No rows returned.";
 constexpr const char* kExecuted = "✅ Query executed successfully";
 constexpr const char* kResultsTitle = "Query Results";
+// What the spinner says while the server works on the statement.
+constexpr const char* kRunning = "running query";
 
 // The server's half of --readonly: what the keyword scan cannot see (a
 // function that writes, COPY FROM, GRANT, CALL, several statements in one
@@ -146,9 +150,32 @@ bridge::Coroutine begin_reading(nb::object conn) {
   co_return nb::none();
 }
 
-// The rows a table shows, and how many the statement returned: (rows, total).
-bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::object body,
-                                 std::int64_t limit) {
+// The statement's rows on their way into a table, with the window a limit
+// cuts from them. Lives in the coroutine that fetches the rows.
+struct TableRows {
+  TableRows(std::vector<core::TableColumn> columns, std::int64_t limit)
+      : out(kResultsTitle, std::move(columns)), rows(out, core::row_window(limit)) {}
+
+  // Rows after the pager was quit are still counted.
+  void add(nb::handle records) {
+    for (nb::handle record : records) rows.row(cells.of_values(record, Cell::null_word));
+  }
+
+  output::TableOutput out;
+  core::WindowedRows rows;
+  CellTexts cells;
+};
+
+// Rows a FETCH asks for at a time once the table has its columns: the first
+// FETCH takes the table's whole window.
+constexpr std::int64_t kBatchRows = 5000;
+
+// Streams the statement's rows into `table`, at most `limit` of them (all
+// but the last -limit when it is negative); gives how many rows the
+// statement returned. Only the first fetch shows the spinner: by the next,
+// the table may be in the pager.
+bridge::Coroutine rows_into_table(nb::object conn, nb::object statement, nb::object body,
+                                  std::int64_t limit, std::shared_ptr<TableRows> table) {
   bool refused_cursor = false;
   co_await conn.attr("execute")(kTry);
   try {
@@ -159,20 +186,36 @@ bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::obje
   }
   if (refused_cursor) {
     co_await conn.attr("execute")(kTryAgain);
-    bridge::Traced<> rows = co_await statement.attr("fetch")();
-    co_return nb::make_tuple(nb::handle(rows), nb::len(rows));
+    bridge::Traced<> rows = co_await output::waiting(kRunning, statement.attr("fetch")());
+    table->add(rows);
+    co_return nb::len(rows);
   }
-  // A negative limit leaves out the last rows, which are only known once
-  // every row has come. (Built apart from the co_await: GCC may destroy a
-  // temporary of a conditional expression there twice.)
-  const std::string fetch = cursor::fetch(limit < 0 ? std::nullopt : std::optional(limit));
-  bridge::Traced<> rows = co_await conn.attr("fetch")(fetch);
-  auto total = static_cast<std::int64_t>(nb::len(rows));
-  if (limit >= 0 && total == limit) {
-    bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
+  std::int64_t want = static_cast<std::int64_t>(core::TableWriter::kWindowRows);
+  if (limit >= 0) want = std::min(want, limit);
+  std::string fetch = cursor::fetch(want);
+  bridge::Traced<> rows = co_await output::waiting(kRunning, conn.attr("fetch")(fetch));
+  for (;;) {
+    table->add(rows);
+    const bool more = static_cast<std::int64_t>(nb::len(rows)) == want;
+    rows = nb::none();
+    if (!more || table->out.closed()) break;
+    std::optional<std::int64_t> left = table->rows.still_wanted();
+    if (left == 0) break;
+    want = std::min(kBatchRows, left.value_or(kBatchRows));
+    fetch = cursor::fetch(want);
+    rows = co_await conn.attr("fetch")(fetch);
+  }
+  std::int64_t total = table->rows.seen();
+  if (table->rows.full() || table->out.closed()) {
+    // Counting the rest can take a while; a spinner, but never over the pager.
+    bridge::Traced<> tag;
+    if (table->out.paging())
+      tag = co_await conn.attr("execute")(cursor::kMoveRest);
+    else
+      tag = co_await output::waiting(kRunning, conn.attr("execute")(cursor::kMoveRest));
     total += core::tag_count(text(tag)).value_or(0);
   }
-  co_return nb::make_tuple(nb::handle(rows), total);
+  co_return total;
 }
 
 // CSV or JSON of the statement's rows, streamed to standard output; gives
@@ -224,35 +267,6 @@ void print_showing(std::int64_t limit, std::int64_t total) {
         palette::warning, true);
 }
 
-void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows) {
-  if (available == 0) {
-    print(kNoRows, palette::success);
-    return;
-  }
-  // Column names and values come from the server: literal Text, never markup.
-  nb::object Text = text_class();
-  nb::object table = make_table(nb::str(kResultsTitle));
-  nb::object add_column = table.attr("add_column");
-  for (nb::handle name : results[0].attr("keys")()) {
-    const std::string shown = core::visible_text(text(name), core::LineBreaks::keep);
-    add_column(Text(nb::str(shown.data(), shown.size())), "style"_a = "cyan");
-  }
-
-  std::int64_t shown = core::rows_shown(available, max_rows);
-  nb::object add_row = table.attr("add_row");
-  for (std::int64_t i = 0; i < shown; ++i) {
-    nb::list cells;
-    // By position, so two columns of the same name keep their own values.
-    for (nb::handle value : results[i]) cells.append(cell_text(Text, value, Cell::null_word));
-    add_row(*cells);
-  }
-  print_renderable(table);
-  if (core::rows_left_out(available, max_rows)) print_showing(max_rows, available);
-}
-
-// What the spinner says while the server works on the statement.
-constexpr const char* kRunning = "running query";
-
 bridge::Coroutine run_query(nb::object conn, nb::object args) {
   const bool reading = read_only(args);
   const core::DataFormat format = output_format(args);
@@ -293,10 +307,16 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
   if (!reading) co_await conn.attr("execute")(kBegin);
 
   if (format == core::DataFormat::table) {
-    bridge::Traced<> shown =
-        co_await output::waiting(kRunning, rows_for_table(conn, statement, body, *limit).to_python());
+    std::vector<core::TableColumn> columns;
+    for (nb::handle attribute : attributes)
+      columns.push_back({shown_name(text(attribute.attr("name"))), "cyan"});
+    auto table = std::make_shared<TableRows>(std::move(columns), *limit);
+    auto total = nb::cast<std::int64_t>(
+        co_await rows_into_table(conn, statement, body, *limit, table));
     co_await conn.attr("execute")(end);
-    show_rows(shown[0], nb::cast<std::int64_t>(shown[1]), *limit);
+    table->out.finish(false);
+    if (total == 0) print(kNoRows, palette::success);
+    if (core::rows_left_out(total, limit)) print_showing(*limit, total);
     co_return nb::none();
   }
 

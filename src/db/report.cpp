@@ -1,9 +1,17 @@
 #include "db/report.hpp"
+
+#include <datetime.h>
+
+#include "core/pg_text.hpp"
 #include "core/terminal.hpp"
+#include "core/where.hpp"
 #include "db/export.hpp"
+#include "db/session.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
+#include "output/table_output.hpp"
 #include "settings/project.hpp"
+#include "settings/target.hpp"
 
 #include <exception>
 #include <string>
@@ -39,16 +47,24 @@ bool settle_database(nb::handle args, DatabaseName policy) {
 
 namespace {
 
-// get_connection(**db_config, [database=args.database,] auto_settings=False, ...)
+// get_connection to where the command connects, which also announces it.
+// The database reached goes onto the record, so what the handler prints
+// names it.
 nb::object connection_call(nb::handle args, bool with_database) {
-  nb::object db_config = routine("get_db_config_or_args")(args);
-  nb::dict kwargs;
-  if (PyDict_Merge(kwargs.ptr(), db_config.ptr(), 1) != 0) throw nb::python_error();
-  if (with_database) kwargs["database"] = arg(args, "database");
-  kwargs["auto_settings"] = false;
-  kwargs["max_depth_up"] = arg(args, "up_level");
-  kwargs["max_depth_down"] = arg(args, "down_level");
-  return routine("get_connection")(**kwargs);
+  using core::Setting;
+  core::Target target = settings::command_target(
+      args, with_database ? core::Purpose::database : core::Purpose::maintenance);
+  // The passwords stay out: --where's lines say only whether one is set.
+  log("debug", "target:\n" + core::where_text(target));
+  if (with_database) nb::setattr(args, "database", settings::as_text(target.values[Setting::database]));
+  return routine("get_connection")(
+      "host"_a = settings::as_text(target.values[Setting::host]),
+      "port"_a = settings::as_port(target.values[Setting::port]),
+      "user"_a = settings::as_text(target.values[Setting::user]),
+      "password"_a = settings::as_text(target.values[Setting::password]),
+      "database"_a = settings::as_text(target.values[Setting::database]),
+      "auto_settings"_a = false, "max_depth_up"_a = arg(args, "up_level"),
+      "max_depth_down"_a = arg(args, "down_level"));
 }
 
 // Errors of the statement phase end the command normally, with one line.
@@ -66,43 +82,119 @@ std::string fill(const char* pattern, std::string_view name) {
   return out;
 }
 
-nb::object text_class() { return nb::module_::import_("rich.text").attr("Text"); }
+namespace {
 
-nb::object literal(std::string_view s, const char* style) {
-  nb::object Text = text_class();
-  const std::string shown = core::visible_text(s);
-  nb::str content(shown.data(), shown.size());
-  return style ? Text(content, "style"_a = style) : Text(content);
-}
-
-nb::object cell_text(nb::handle Text, nb::handle value, Cell rule) {
-  if (value.is_none()) {
-    if (rule == Cell::null_word) return Text("NULL");
-    if (rule == Cell::dash_if_empty) return Text("-");
-    return Text("");
+void import_datetime() {
+  if (PyDateTimeAPI == nullptr) {
+    PyDateTime_IMPORT;
+    if (PyDateTimeAPI == nullptr) throw nb::python_error();
   }
-  if (rule == Cell::dash_if_empty && !truthy(value)) return Text("-");
-  // asyncpg gives the server's infinity and -infinity dates and time stamps
-  // as the extreme values of Python's date and datetime (naive ones, for a
-  // timestamptz column too), which would print as years 9999 and 1.
-  const std::string_view type_name = Py_TYPE(value.ptr())->tp_name;
-  if (type_name == "datetime.date" || type_name == "datetime.datetime") {
-    nb::handle type = value.type();
-    if (value.equal(type.attr("max"))) return Text("infinity");
-    if (value.equal(type.attr("min"))) return Text("-infinity");
+}
+
+// str() of a date or datetime, written here since tables are full of them;
+// other types (and subclasses, which may write themselves otherwise) are
+// left to str(). asyncpg gives the server's infinity and -infinity dates and
+// time stamps as the extreme values of Python's date and datetime (naive
+// ones, for a timestamptz column too), which would print as years 9999 and 1.
+std::optional<std::string_view> datetime_text(nb::handle value, std::string& storage) {
+  import_datetime();
+  PyObject* o = value.ptr();
+  const bool is_datetime = PyDateTime_CheckExact(o);
+  if (!is_datetime && !PyDate_CheckExact(o)) return std::nullopt;
+  core::DateTimeParts t{PyDateTime_GET_YEAR(o), PyDateTime_GET_MONTH(o), PyDateTime_GET_DAY(o),
+                        0, 0, 0, 0, std::nullopt};
+  if (is_datetime) {
+    t.hour = PyDateTime_DATE_GET_HOUR(o);
+    t.minute = PyDateTime_DATE_GET_MINUTE(o);
+    t.second = PyDateTime_DATE_GET_SECOND(o);
+    t.microsecond = PyDateTime_DATE_GET_MICROSECOND(o);
   }
-  // A line break stays one: rich keeps it inside the cell.
-  const std::string shown = core::visible_text(text(value), core::LineBreaks::keep);
-  return Text(nb::str(shown.data(), shown.size()));
+  const bool naive = !is_datetime || PyDateTime_DATE_GET_TZINFO(o) == Py_None;
+  if (naive) {
+    const bool last_day = t.year == 9999 && t.month == 12 && t.day == 31;
+    if (last_day && (!is_datetime || (t.hour == 23 && t.minute == 59 && t.second == 59 &&
+                                      t.microsecond == 999999)))
+      return std::string_view("infinity");
+    if (t.year == 1 && t.month == 1 && t.day == 1 && t.hour == 0 && t.minute == 0 &&
+        t.second == 0 && t.microsecond == 0)
+      return std::string_view("-infinity");
+  }
+  if (!is_datetime) {
+    storage = core::date_text(t);
+    return std::string_view(storage);
+  }
+  if (!naive) {
+    nb::object offset = value.attr("utcoffset")();
+    if (!offset.is_none()) {
+      if (PyDateTime_DELTA_GET_MICROSECONDS(offset.ptr()) != 0) return std::nullopt;
+      t.utc_offset = PyDateTime_DELTA_GET_DAYS(offset.ptr()) * 86400 +
+                     PyDateTime_DELTA_GET_SECONDS(offset.ptr());
+    }
+  }
+  storage = core::python_datetime_text(t);
+  return std::string_view(storage);
 }
 
-nb::object make_table(nb::object title) {
-  nb::object Table = nb::module_::import_("rich.table").attr("Table");
-  return Table("title"_a = title, "show_header"_a = true, "header_style"_a = "bold magenta");
+}  // namespace
+
+std::string shown_name(std::string_view name) {
+  return core::visible_text(name, core::LineBreaks::keep);
 }
 
-void print_renderable(nb::handle renderable) {
-  nb::module_::import_("rich.console").attr("Console")().attr("print")(renderable);
+core::Field CellTexts::text_of(nb::handle value, Cell rule, std::string& storage) {
+  PyObject* o = value.ptr();
+  const bool null = value.is_none();
+  // Only the dash rule asks whether a value is empty.
+  const bool empty = !null && rule == Cell::dash_if_empty && !truthy(value);
+  if (auto word = core::cell_word(rule, null, empty)) return *word;
+  std::string_view shown;
+  if (PyUnicode_Check(o)) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(o, &size);
+    if (data != nullptr) {
+      shown = std::string_view(data, static_cast<std::size_t>(size));
+    } else {
+      PyErr_Clear();  // lone surrogates: written as escapes instead
+      storage = text(value);
+      shown = storage;
+    }
+  } else if (PyBool_Check(o)) {
+    return std::string_view(o == Py_True ? "True" : "False");
+  } else if (PyLong_Check(o)) {
+    int overflow = 0;
+    long long n = PyLong_AsLongLongAndOverflow(o, &overflow);
+    storage = overflow == 0 ? std::to_string(n) : text(value);
+    return std::string_view(storage);
+  } else if (auto written = datetime_text(value, storage)) {
+    return *written;
+  } else {
+    storage = text(value);
+    shown = storage;
+  }
+  if (core::is_visible(shown, core::LineBreaks::keep)) return shown;
+  storage = core::visible_text(shown, core::LineBreaks::keep);
+  return std::string_view(storage);
+}
+
+std::span<const core::Field> CellTexts::of_record(nb::handle record,
+                                                  std::span<const Column> columns) {
+  storage_.resize(columns.size());
+  fields_.clear();
+  for (std::size_t i = 0; i < columns.size(); ++i)
+    fields_.push_back(text_of(field(record, columns[i].field), columns[i].cell, storage_[i]));
+  return fields_;
+}
+
+std::span<const core::Field> CellTexts::of_values(nb::handle record, Cell rule) {
+  const auto n = static_cast<std::size_t>(nb::len(record));
+  storage_.resize(n);
+  fields_.clear();
+  for (std::size_t i = 0; i < n; ++i) {
+    nb::object value = nb::steal(PySequence_GetItem(record.ptr(), static_cast<Py_ssize_t>(i)));
+    if (!value.is_valid()) throw nb::python_error();
+    fields_.push_back(text_of(value, rule, storage_[i]));
+  }
+  return fields_;
 }
 
 void write_rows(nb::handle rows, std::span<const char* const> fields, core::DataFormat format) {
@@ -127,21 +219,36 @@ bool show_table(nb::handle rows, const TableReport& report, std::string_view nam
     return false;
   }
   if (format != core::DataFormat::table) return truthy(rows);
-  // A title built from a name is literal too; "table.title" keeps the look
-  // rich gives a plain title.
-  nb::object table = make_table(literal(fill(report.title, name), "table.title"));
-  for (const Column& c : report.columns) table.attr("add_column")(c.header, "style"_a = c.style);
-  nb::object add_row = table.attr("add_row");
-  nb::object Text = text_class();
+  std::vector<core::TableColumn> columns;
+  for (const Column& c : report.columns) columns.push_back({c.header, c.style});
+  output::TableOutput table(core::visible_text(fill(report.title, name)), std::move(columns));
+  CellTexts cells;
   for (nb::handle record : rows) {
-    nb::list cells;
-    for (const Column& c : report.columns)
-      cells.append(cell_text(Text, field(record, c.field), c.cell));
-    add_row(*cells);
+    table.row(cells.of_record(record, report.columns));
+    if (table.closed()) break;
   }
-  print_renderable(table);
+  table.finish();
   return truthy(rows);
 }
+
+namespace {
+
+// The statement and its result on the open connection. Errors of this
+// phase end the command normally, with one line.
+bridge::Coroutine run_statement(nb::object conn, nb::object args, const Handler* handler) {
+  try {
+    nb::object result = co_await handler->start(conn, args);
+    if (handler->show != nullptr) handler->show(result, args);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    report_error(*handler, message(e));
+  } catch (std::exception& e) {
+    report_error(*handler, e.what());
+  }
+  co_return nb::none();
+}
+
+}  // namespace
 
 bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
   output::MessagesAside aside(output_format(args) != core::DataFormat::table);
@@ -149,47 +256,10 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler) {
   if (handler.admit != nullptr && !handler.admit(args)) co_return nb::none();
   bool with_database =
       handler.connects_to_database ? handler.connects_to_database(args) : true;
-
-  bridge::Traced<> conn = co_await connection_call(args, with_database);
-  // get_connection has already said why there is no connection.
-  if (conn.is_none()) co_return nb::none();
-
-  bridge::Traced<std::optional<nb::python_error>> passing;  // cancellation, Ctrl-C: close, then let it go on
-  try {
-    nb::object result = co_await handler.start(conn, args);
-    if (handler.show != nullptr) handler.show(result, args);
-  } catch (nb::python_error& e) {
-    if (is_ordinary(e)) {
-      report_error(handler, message(e));
-    } else if (e.matches(PyExc_GeneratorExit)) {
-      // The coroutine is being closed: nothing may be awaited any more.
-      conn.attr("terminate")();
-      throw;
-    } else {
-      passing.emplace(std::move(e));
-    }
-  } catch (std::exception& e) {
-    report_error(handler, e.what());
-  }
-
-  if (!passing) {
-    co_await conn.attr("close")();
-    co_return nb::none();
-  }
-  // Closing after an interruption: a second interruption, or a close that
-  // fails, must not hide the first one nor leave the socket open.
-  bool closed = false;
-  try {
-    co_await conn.attr("close")();
-    closed = true;
-  } catch (nb::python_error& e) {
-    if (e.matches(PyExc_GeneratorExit)) {
-      conn.attr("terminate")();
-      throw;
-    }
-  }
-  if (!closed) conn.attr("terminate")();
-  throw std::move(*passing);
+  co_await in_session(connection_call(args, with_database), [&](nb::object conn) {
+    return run_statement(std::move(conn), args, &handler);
+  });
+  co_return nb::none();
 }
 
 }  // namespace talvo::db

@@ -8,20 +8,20 @@
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "bridge/coroutine.hpp"
 #include "core/data_format.hpp"
+#include "core/pg_text.hpp"
+#include "core/routes.hpp"
+#include "core/table.hpp"
 #include "pyutil.hpp"
 
 namespace talvo::db {
 
-// How a value becomes the text of a cell. Every cell reaches rich as a
-// literal Text, so brackets and colons in data are never markup.
-enum class Cell {
-  value,          // text form; None shows as an empty cell
-  dash_if_empty,  // text form; None, "" and 0 show as "-"
-  null_word,      // text form; None shows as "NULL"
-};
+// How a value becomes the text of a cell: its text form, or the word its
+// rule shows instead.
+using Cell = core::Cell;
 
 struct Column {
   const char* header;
@@ -38,11 +38,7 @@ struct TableReport {
   const char* empty_message;  // nullptr: an empty result prints the bare table
 };
 
-enum class DatabaseName {
-  not_used,  // connects to the default database, no fallback
-  required,  // fallback from the settings, else "Database name required"
-  optional,  // fallback from the settings, else go on without one
-};
+using core::DatabaseName;
 
 struct Handler {
   DatabaseName database;
@@ -67,13 +63,24 @@ bridge::Coroutine run_handler(nb::object args, const Handler& handler);
 // Fills "{}" in a report's pattern.
 std::string fill(const char* pattern, std::string_view name);
 
-// rich pieces, imported at the moment of use.
-nb::object text_class();
-nb::object literal(std::string_view text, const char* style = nullptr);
-// `Text` is rich.text.Text, fetched once per table.
-nb::object cell_text(nb::handle Text, nb::handle value, Cell rule);
-nb::object make_table(nb::object title);
-void print_renderable(nb::handle renderable);
+// The cells of one row as a table shows them: each value's text form (or
+// its rule's word), control characters made visible, line feeds kept. The
+// texts stay valid until the next row.
+class CellTexts {
+ public:
+  // The report's columns of a record, by label.
+  std::span<const core::Field> of_record(nb::handle record, std::span<const Column> columns);
+  // Every value of a record, by position, under one rule.
+  std::span<const core::Field> of_values(nb::handle record, Cell rule);
+
+ private:
+  core::Field text_of(nb::handle value, Cell rule, std::string& storage);
+  std::vector<std::string> storage_;
+  std::vector<core::Field> fields_;
+};
+
+// A name from the server or the command line as a title or header shows it.
+std::string shown_name(std::string_view name);
 
 // Prints `rows` as the report's table titled for `name`, or its empty
 // message. As CSV or JSON, the rows are written to standard output under the

@@ -44,9 +44,10 @@ constexpr Column kConnectionColumns[] = {
     {"State Change", "red", "state_change", Cell::dash_if_empty},
 };
 
+// Sizes are computed by oid, not looked up by name row by row.
 const Listing kDatabases = {
     R"(SELECT datname AS database,
-              pg_size_pretty(pg_database_size(datname)) AS size,
+              pg_size_pretty(pg_database_size(oid)) AS size,
               pg_encoding_to_char(encoding) AS encoding,
               datcollate AS collation
        FROM pg_database
@@ -56,16 +57,24 @@ const Listing kDatabases = {
     false,
 };
 
-// The relation name is quoted part by part, so a table such as "OrderLines"
-// resolves like any other instead of failing the whole report.
+// The tables pg_tables lists, with their sizes by oid (so a table such as
+// "OrderLines" needs no quoting) and their columns counted as
+// information_schema.columns counts them: those the role may see, none of
+// another session's temporary tables. Counted from pg_attribute by the
+// table's oid, each through its index, rather than by filtering the whole
+// view by name for every row.
 const Listing kTables = {
-    R"(SELECT schemaname AS schema, tablename AS table,
-              pg_size_pretty(pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename))) AS size,
-              (SELECT COUNT(*) FROM information_schema.columns
-                WHERE table_schema = schemaname AND table_name = tablename) AS columns
-       FROM pg_tables
-       WHERE schemaname NOT IN ('pg_catalog', 'information_schema')
-       ORDER BY schemaname, tablename;)",
+    R"(SELECT n.nspname AS schema, c.relname AS table,
+              pg_size_pretty(pg_total_relation_size(c.oid)) AS size,
+              (SELECT count(*) FROM pg_attribute a
+                WHERE a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped
+                  AND NOT pg_is_other_temp_schema(n.oid)
+                  AND (pg_has_role(c.relowner, 'USAGE')
+                       OR has_column_privilege(c.oid, a.attnum,
+                                               'SELECT, INSERT, UPDATE, REFERENCES'))) AS columns
+       FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace
+       WHERE c.relkind IN ('r', 'p') AND n.nspname NOT IN ('pg_catalog', 'information_schema')
+       ORDER BY n.nspname, c.relname;)",
     {"Tables in '{}'", kTableColumns, "📭 No tables found in '{}'"},
     true,
 };

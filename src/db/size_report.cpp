@@ -11,23 +11,24 @@
 namespace talvo::db {
 namespace {
 
+// Each size is computed once, by oid; equal sizes come in name order.
 constexpr const char* kDatabaseSizesSql = R"(
-    SELECT datname AS database,
-           pg_size_pretty(pg_database_size(datname)) AS size,
-           pg_database_size(datname) AS size_bytes
-    FROM pg_database
-    WHERE datistemplate = false
-    ORDER BY pg_database_size(datname) DESC;)";
+    SELECT database, pg_size_pretty(size_bytes) AS size, size_bytes
+    FROM (SELECT datname AS database, pg_database_size(oid) AS size_bytes
+          FROM pg_database
+          WHERE datistemplate = false) AS d
+    ORDER BY size_bytes DESC, database;)";
 
-// Names are quoted part by part, so a table such as "OrderLines" is listed
-// like any other instead of failing the whole report.
+// The tables pg_tables lists. By oid, a table such as "OrderLines" needs no
+// quoting, and no name is looked up row by row.
 constexpr const char* kTableSizesSql = R"(
-    SELECT schemaname AS schema, tablename AS table,
-           pg_size_pretty(pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename))) AS total_size,
-           pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename)) AS size_bytes
-    FROM pg_tables
-    WHERE schemaname NOT IN ('pg_catalog', 'information_schema')
-    ORDER BY pg_total_relation_size(quote_ident(schemaname)||'.'||quote_ident(tablename)) DESC;)";
+    SELECT schema, "table", pg_size_pretty(size_bytes) AS total_size, size_bytes
+    FROM (SELECT n.nspname AS schema, c.relname AS table,
+                 pg_total_relation_size(c.oid) AS size_bytes
+          FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace
+          WHERE c.relkind IN ('r', 'p')
+            AND n.nspname NOT IN ('pg_catalog', 'information_schema')) AS t
+    ORDER BY size_bytes DESC, schema, "table";)";
 
 // $1 is resolved by the server as a relation name: search path, folding of
 // unquoted names, an optional schema prefix.

@@ -18,6 +18,7 @@ void require_str(nb::handle value, const char* what) {
 }
 
 bool messages_aside = false;
+bool messages_discarded = false;
 
 nb::object new_console() {
   return nb::module_::import_("rich.console").attr("Console")("stderr"_a = messages_aside);
@@ -53,6 +54,7 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   require_str(color, "color must be a str");
   if (!bgcolor.is_none()) require_str(bgcolor, "bgcolor must be a str or None");
   require_str(end, "end must be a str");
+  if (messages_discarded) return;
 
   nb::object console = new_console();
   nb::dict style_kwargs;
@@ -77,6 +79,8 @@ MessagesAside::MessagesAside(bool aside) : previous_(messages_aside) { messages_
 MessagesAside::~MessagesAside() { messages_aside = previous_; }
 void MessagesAside::set(bool aside) { messages_aside = aside; }
 bool MessagesAside::active() { return messages_aside; }
+void MessagesAside::discard() { messages_discarded = true; }
+bool MessagesAside::discarded() { return messages_discarded; }
 
 void write_data(std::string_view bytes) {
   nb::object out = standard_output();

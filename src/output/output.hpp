@@ -35,6 +35,10 @@ class MessagesAside {
   static void set(bool aside);
   // Whether messages go to standard error now (the data to standard output).
   static bool active();
+  // For the rest of the process messages are dropped unprinted: its output
+  // goes nowhere (a press of TAB).
+  static void discard();
+  static bool discarded();
 
  private:
   bool previous_;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "settings/target.hpp"
+
 namespace talvo::settings {
 namespace {
 
@@ -11,17 +13,25 @@ nb::object lookup(nb::handle cfg, std::string_view key) {
 
 }  // namespace
 
-nb::dict assemble_settings(nb::handle cfg, core::AliasTable table) {
-  nb::dict result;
-  for (const core::Alias& alias : table) {
+Assembled assemble_settings(nb::handle cfg, core::AliasTable table, const std::string& path) {
+  // The table's output keys are username, password, database, host, port.
+  constexpr core::Setting kSettings[] = {core::Setting::user, core::Setting::password,
+                                         core::Setting::database, core::Setting::host,
+                                         core::Setting::port};
+  Assembled out;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const core::Alias& alias = table[i];
     nb::object value;
-    core::pick_spelling(alias.spellings, [&](std::string_view key) {
+    std::size_t picked = core::pick_spelling(alias.spellings, [&](std::string_view key) {
       value = lookup(cfg, key);
       return truthy(value);
     });
-    result[nb::str(alias.output_key.data(), alias.output_key.size())] = value;
+    out.settings[nb::str(alias.output_key.data(), alias.output_key.size())] = value;
+    out.sources[kSettings[i]] = value_of(
+        value, {core::Source::Kind::file, path, std::string(alias.spellings[picked]), 0});
   }
-  return result;
+  add_key_lines(out.sources);
+  return out;
 }
 
 void dump_user_and_database_keys(nb::handle cfg) {

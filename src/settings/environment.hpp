@@ -22,13 +22,4 @@ nb::object deliberate_user();
 // A file's text, or nullopt when it cannot be read.
 std::optional<std::string> read_text_file(const std::string& path);
 
-// The TLS settings a connection uses: those of the discovered settings
-// (the cache), else the PGSSL* variables.
-core::Tls connection_tls();
-
-// Adds ssl= and, for certificate files, a dsn carrying them, to the keyword
-// arguments of asyncpg.connect; nothing when no TLS setting is made, so the
-// driver's own default (libpq's "prefer") applies.
-void add_tls_arguments(nb::dict& kwargs);
-
 }  // namespace talvo::settings

@@ -6,23 +6,13 @@
 #include "settings/aliases.hpp"
 #include "settings/paths.hpp"
 #include "settings/scope.hpp"
+#include "settings/target.hpp"
 #include "settings/settings.hpp"
 #include "output/output.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::settings {
 namespace {
-
-constexpr std::array url_keys{"database_url", "DATABASE_URL", "database_uri", "DATABASE_URI"};
-constexpr std::array engine_keys{"engine", "ENGINE", "TYPE", "type", "db_type"};
-constexpr std::array config_engines{"django.db.backends.postgresql", "postgresql", "psql",
-                                    "postgres", "postgre"};
-// Their mere presence marks a configuration file as PostgreSQL.
-constexpr std::array postgres_port_keys{"POSTGRESQL_PORT", "postgresql_port", "POSTGRES_PORT",
-                                        "postgres_port",   "POSTGRE_PORT",    "postgre_port"};
-// Compared lower-cased; "django.db.backends.postgresql" and ".postgresql"
-// are compared exactly.
-constexpr std::array django_engine_names{"postgresql", "postgres", "postgre"};
 
 const char* info_color = palette::info;
 
@@ -32,23 +22,22 @@ bool is_file(nb::handle path) {
   return truthy(nb::module_::import_("os").attr("path").attr("isfile")(path));
 }
 
-template <std::size_t N>
-bool one_of(nb::handle value, const std::array<const char*, N>& names) {
-  for (const char* name : names)
-    if (value.equal(nb::str(name))) return true;
-  return false;
-}
+// The lower-casing is Python's own, and fails for a value that is not text,
+// as it always has: that ends the discovery with its error.
+std::string lowered(nb::handle value) { return utf8(value.attr("lower")()); }
 
-bool contains(nb::handle container, const char* key) {
-  int r = PySequence_Contains(container.ptr(), nb::str(key).ptr());
+bool contains(nb::handle container, std::string_view key) {
+  int r = PySequence_Contains(container.ptr(), nb::str(key.data(), key.size()).ptr());
   if (r < 0) throw nb::python_error();
   return r == 1;
 }
 
 nb::object cache() { return self().attr("_settings_cache"); }
 
-nb::object store_in_cache(nb::dict settings, const std::string& path) {
+nb::object store_in_cache(const Assembled& assembled, const std::string& path) {
+  nb::dict settings = assembled.settings;
   self().attr("_settings_cache") = settings;
+  note_origin(settings, assembled.sources, true);
   log("notice", "[" + path + "] _settings_cache: " + text(output::masked(settings)));
   return cache();
 }
@@ -91,10 +80,10 @@ nb::object choose_file(nb::object settings_path, nb::handle up, nb::handle down)
 }
 
 bool django_engine_qualifies(nb::handle cfg) {
-  nb::object get = cfg.attr("get");
-  if (get("ENGINE").equal(nb::str("django.db.backends.postgresql"))) return true;
-  if (one_of(get("ENGINE", "").attr("lower")(), django_engine_names)) return true;
-  return get("ENGINE").equal(nb::str(".postgresql"));
+  nb::object engine = cfg.attr("get")("ENGINE", "");
+  if (nb::isinstance<nb::str>(engine))
+    return core::engine_names_postgres(utf8(engine), core::EngineRule::django);
+  return core::engine_names_postgres(lowered(engine), core::EngineRule::django);
 }
 
 void report_wrong_engine(nb::handle engine) {
@@ -126,8 +115,8 @@ nb::object read_django_settings(nb::handle settings_path, const std::string& pat
       if (first) shown_engine = cfg.attr("get")("ENGINE");
       first = false;
       if (django_engine_qualifies(cfg)) {
-        print("📄 Found settings at: " + path, info_color);
-        return store_in_cache(assemble_settings(cfg, core::django_aliases), path);
+        announce_settings_file(path);
+        return store_in_cache(assemble_settings(cfg, core::django_aliases, path), path);
       }
     }
   }
@@ -137,11 +126,11 @@ nb::object read_django_settings(nb::handle settings_path, const std::string& pat
 
 // A connection URL wins when it names a PostgreSQL host, user and database;
 // anything less (or a URL that does not parse) leaves the individual keys.
-nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
+nb::object read_connection_url(nb::handle cfg, nb::handle keys, const std::string& path) {
   try {
     nb::list present;
-    for (const char* key : url_keys)
-      if (contains(keys, key)) present.append(key);
+    for (std::string_view key : core::kUrlKeys)
+      if (contains(keys, key)) present.append(nb::str(key.data(), key.size()));
     log("emergency", "check_db_url: " + text(present));
     if (nb::len(present) == 0) return nb::none();
 
@@ -150,6 +139,16 @@ nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
     if (truthy(config_db["host"]) && truthy(config_db["username"]) &&
         truthy(config_db["database"]) && config_db["protocol"].equal(nb::str("postgresql"))) {
       log("notice", "return config_db");
+      core::Values from_url;
+      core::Source url{core::Source::Kind::file, path, text(present[0]), 0};
+      for (auto [key, setting] : {std::pair{"host", core::Setting::host},
+                                  std::pair{"port", core::Setting::port},
+                                  std::pair{"username", core::Setting::user},
+                                  std::pair{"password", core::Setting::password},
+                                  std::pair{"database", core::Setting::database}})
+        from_url[setting] = value_of(config_db[key], url);
+      add_key_lines(from_url);
+      note_origin(config_db, from_url, true);
       return config_db;
     }
   } catch (nb::python_error& e) {
@@ -160,11 +159,12 @@ nb::object read_connection_url(nb::handle cfg, nb::handle keys) {
   return nb::none();
 }
 
-bool config_qualifies_under(nb::handle cfg, const char* engine_key) {
+bool config_qualifies_under(nb::handle cfg, std::string_view engine_key) {
   nb::object get = cfg.attr("get");
-  if (one_of(get(engine_key, "").attr("lower")(), config_engines)) return true;
-  for (const char* port_key : postgres_port_keys)
-    if (truthy(get(port_key))) return true;
+  nb::str key(engine_key.data(), engine_key.size());
+  if (core::engine_names_postgres(lowered(get(key, "")), core::EngineRule::config_file)) return true;
+  for (std::string_view port_key : core::kPostgresPortKeys)
+    if (truthy(get(nb::str(port_key.data(), port_key.size())))) return true;
   return false;
 }
 
@@ -180,14 +180,14 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
       std::string("'database_url' in list(cfg.keys()) or  'DATABASE_URL' in list(cfg.keys()): ") +
           py_bool(has_url));
 
-  nb::object config_db = read_connection_url(cfg, keys);
+  nb::object config_db = read_connection_url(cfg, keys, path);
   if (!config_db.is_none()) return config_db;
 
-  for (const char* engine_key : engine_keys) {
+  for (std::string_view engine_key : core::kEngineKeys) {
     if (!config_qualifies_under(cfg, engine_key)) continue;
     print("📄 Found config at: " + path, info_color);
-    print("📄 Found settings at: " + path, info_color);
-    nb::object settings = store_in_cache(assemble_settings(cfg, core::config_aliases), path);
+    announce_settings_file(path);
+    nb::object settings = store_in_cache(assemble_settings(cfg, core::config_aliases, path), path);
     dump_user_and_database_keys(cfg);
     return settings;
   }

@@ -17,7 +17,18 @@ nb::object load_settings_from_path(nb::object path) {
     throw nb::python_error();
   }
   nb::object module = util.attr("module_from_spec")(module_location);
-  module_location.attr("loader").attr("exec_module")(module);
+  // Reading a project's settings writes nothing into the project: no
+  // __pycache__ for the file itself nor for the modules it imports.
+  nb::module_ sys = nb::module_::import_("sys");
+  nb::object kept = sys.attr("dont_write_bytecode");
+  sys.attr("dont_write_bytecode") = true;
+  try {
+    module_location.attr("loader").attr("exec_module")(module);
+  } catch (...) {
+    sys.attr("dont_write_bytecode") = kept;
+    throw;
+  }
+  sys.attr("dont_write_bytecode") = kept;
   return module;
 }
 

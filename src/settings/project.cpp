@@ -14,6 +14,7 @@
 #include "settings/paths.hpp"
 #include "settings/project_reading.hpp"
 #include "settings/scope.hpp"
+#include "settings/target.hpp"
 
 namespace talvo::settings {
 
@@ -108,6 +109,7 @@ std::optional<core::Found> best_of(std::vector<core::Candidate> candidates) {
   log_candidates(candidates);
   auto best = core::best_candidate(candidates);
   if (!best) return std::nullopt;
+  add_key_lines(best->found);
   return best->found;
 }
 
@@ -120,7 +122,7 @@ std::optional<core::Found> look_at_named_file(nb::handle config_file, const core
     if (cache.stat_in(d, dir, path.substr(path.rfind('/') + 1), false, kind) != 0 ||
         kind != core::FileKind::regular)
       return std::nullopt;
-    ProjectReader reader(cache, env, {{dir, false}});
+    ProjectReader reader(cache, env, {{dir, false, false}});
     for (core::Reader r : core::readers_for(path))
       if (auto found = best_of(reader.read_named(path, r))) return found;
     return std::nullopt;
@@ -192,7 +194,7 @@ std::optional<core::Found> layered_over_described(const core::Environment& env) 
     core::DocumentRef doc{core::Rule::env, core::join_path(dir, ".env"), ".env", 0};
     auto best = core::best_candidate(reader.read(doc, dir));
     if (!best) return std::nullopt;
-    const core::Origins& o = best->found.origins;
+    const core::Origins& o = best->origins;
     for (const auto* origin : {&o.host, &o.port, &o.user, &o.password, &o.database})
       if (*origin && (*origin)->file != *described) return best->found;
     return std::nullopt;
@@ -207,16 +209,19 @@ std::optional<core::Found> environment_look(const core::Environment& env) {
   return core::environment_stage(env, service_text);
 }
 
-// What the operator typed stays: a framework file or the environment only
-// fills the rest. (The plain discovery's settings have always won over -H,
-// --port and -d; these later sources, some of whose values are inferred, do
-// not.)
-void leave_given_options(core::Endpoint& e, const GivenOptions& given) {
-  if (given.host) e.host.reset();
-  if (given.port) e.port.reset();
-  if (given.user) e.user.reset();
-  if (given.password) e.password.reset();
-  if (given.database) e.database.reset();
+// A settings dictionary with what a later look found: the database left
+// out when only a default rule named it, the values the operator typed
+// left to the options (see core::without_typed).
+nb::object keep_found(const core::Found& found, const GivenOptions& given) {
+  core::Options typed;
+  typed.typed = {given.host, given.port, given.user, given.password, given.database};
+  core::Values values = core::without_typed(core::values_of(found), typed);
+  core::Endpoint e;
+  for (std::size_t i = 0; i < core::kSettingCount; ++i)
+    core::setting(e, static_cast<core::Setting>(i)) = values.at[i].text;
+  nb::object settings = keep(settings_dict(e));
+  note_origin(settings, values, false);
+  return settings;
 }
 
 }  // namespace
@@ -228,12 +233,28 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
   if (names_database(settings)) {
     if (auto layered = layered_over_described(environment_snapshot())) {
       log("info", "layered env files over " + text(fs_text(*described_file())));
-      if (layered->path != *described_file())
-        print("📄 Found settings at: " + text(fs_text(layered->path)), palette::info);
-      return keep(settings_dict(layered->endpoint));
+      announce_settings_file(text(fs_text(layered->path)));
+      // What the plain discovery would have read, had it read the layers:
+      // its precedences stand.
+      nb::object kept = keep(settings_dict(layered->endpoint));
+      core::Values values = core::values_of(*layered);
+      add_key_lines(values);
+      note_origin(kept, values, true);
+      return kept;
     }
-    if (is_settings_dict(settings) && nb::borrow<nb::dict>(settings).contains("original_url"))
-      return keep(decoded_url_settings(settings));
+    if (is_settings_dict(settings) && nb::borrow<nb::dict>(settings).contains("original_url")) {
+      // Decoded, the values are still those of the URL they came from.
+      std::optional<core::Values> from_url = settings_values(settings);
+      nb::object kept = keep(decoded_url_settings(settings));
+      std::optional<core::Values> values = settings_values(kept);
+      if (values && from_url) {
+        const core::Source& url = (*from_url)[core::Setting::host].source;
+        for (core::Value& v : values->at)
+          if (v.text) v.source = url;
+        note_origin(kept, *values, true);
+      }
+      return kept;
+    }
     return settings;
   }
 
@@ -241,15 +262,13 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
   if (auto found = second_look(args, given, env)) {
     nb::str path = fs_text(found->path);
     log("info", "second look: " + found->framework + " settings in " + text(path));
-    print("📄 Found settings at: " + text(path), palette::info);
-    leave_given_options(found->endpoint, given);
-    return keep(settings_dict(found->endpoint));
+    announce_settings_file(text(path));
+    return keep_found(*found, given);
   }
   if (auto found = environment_look(env)) {
     log("info", "settings from the environment: " + found->framework);
     print("📄 Found settings in the environment: " + found->framework, palette::info);
-    leave_given_options(found->endpoint, given);
-    return keep(settings_dict(found->endpoint));
+    return keep_found(*found, given);
   }
   return settings;
 }

@@ -3,17 +3,9 @@
 #pragma once
 
 #include "pyutil.hpp"
+#include "settings/given.hpp"
 
 namespace talvo::settings {
-
-// Options the operator typed, as opposed to defaults: they win over what the
-// environment says (but not over the project's own files).
-struct GivenOptions {
-  bool host = false, port = false, user = false, password = false, database = false;
-  // -ul: the operator's limit replaces the project root as the second
-  // look's way up.
-  bool up_level = false;
-};
 
 // Runs the discovery once for the command in `args` and returns the settings
 // dictionary (or None). Whatever the second look or the environment found is

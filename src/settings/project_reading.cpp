@@ -70,9 +70,9 @@ std::optional<std::string> read_small(const std::string& path) {
   return text;
 }
 
-std::size_t bytes_of(const std::vector<core::Setting>& settings) {
+std::size_t bytes_of(const std::vector<core::KeyValue>& settings) {
   std::size_t n = 0;
-  for (const core::Setting& s : settings) n += s.key.size() + s.value.size() + 2;
+  for (const core::KeyValue& s : settings) n += s.key.size() + s.value.size() + 2;
   return n;
 }
 
@@ -113,10 +113,10 @@ std::optional<ProjectReader::Loaded> ProjectReader::load(const std::string& path
   }
 }
 
-const std::vector<core::Setting>& ProjectReader::env_settings(const std::string& dir) {
+const std::vector<core::KeyValue>& ProjectReader::env_settings(const std::string& dir) {
   auto it = env_settings_.find(dir);
   if (it != env_settings_.end()) return it->second;
-  std::vector<std::vector<core::Setting>> layers;
+  std::vector<std::vector<core::KeyValue>> layers;
   for (const std::string& name : core::env_layer_files(mode_)) {
     std::string path = join(dir, name);
     if (!regular(path)) continue;
@@ -139,7 +139,7 @@ core::ReadingContext ProjectReader::context_for(const std::string& dir, const st
   context.lookup = [this, dirs](std::string_view name) -> std::optional<std::string> {
     if (auto v = core::lookup(env_, name); v && !v->empty()) return std::string(*v);
     for (const std::string& d : dirs)
-      for (const core::Setting& s : env_settings(d))
+      for (const core::KeyValue& s : env_settings(d))
         if (s.key == name && !s.value.empty()) return s.value;
     return std::nullopt;
   };
@@ -147,7 +147,7 @@ core::ReadingContext ProjectReader::context_for(const std::string& dir, const st
 }
 
 std::vector<core::Candidate> ProjectReader::judged(core::Reader reader,
-                                                   std::vector<core::Setting> settings,
+                                                   std::vector<core::KeyValue> settings,
                                                    const core::ReadingContext& context,
                                                    std::size_t bytes) {
   std::size_t allowance = core::expansion_budget(bytes);
@@ -186,7 +186,7 @@ std::vector<core::Candidate> ProjectReader::read_named(const std::string& path, 
 }
 
 std::vector<core::Candidate> ProjectReader::read_env(const std::string& dir) {
-  const std::vector<core::Setting>& settings = env_settings(dir);
+  const std::vector<core::KeyValue>& settings = env_settings(dir);
   if (settings.empty()) return {};
   std::string file = settings.front().file;
   return judged(core::Reader::dotenv, settings, context_for(dir, file), bytes_of(settings));
@@ -220,7 +220,7 @@ std::vector<core::Candidate> ProjectReader::read_compose(const std::string& path
     std::string file = join(dir, name);
     if (!regular(file)) continue;  // `required: false`, or a file still to be made
     if (auto loaded = load(file, true))
-      for (core::Setting& s : core::flatten(loaded->node, file)) inputs.env_files.push_back(std::move(s));
+      for (core::KeyValue& s : core::flatten(loaded->node, file)) inputs.env_files.push_back(std::move(s));
   }
   if (auto secret = core::compose_password_file(document, inputs.interpolation)) {
     std::string file = join(dir, *secret);
@@ -269,7 +269,7 @@ std::vector<core::Candidate> ProjectReader::read_manage_py(const std::string& pa
 std::vector<core::Candidate> ProjectReader::read_spring(const std::string& path, const std::string& dir) {
   auto base = load(path, true);
   if (!base) return {};
-  std::vector<std::vector<core::Setting>> layers{core::flatten(base->node, path)};
+  std::vector<std::vector<core::KeyValue>> layers{core::flatten(base->node, path)};
   std::size_t bytes = base->bytes;
   for (const std::string& file : core::spring_profile_files(path, core::spring_profiles(layers[0], env_))) {
     if (!regular(file)) continue;
@@ -284,7 +284,7 @@ std::vector<core::Candidate> ProjectReader::read_spring(const std::string& path,
 std::vector<core::Candidate> ProjectReader::read_dotnet(const std::string& path, const std::string& dir) {
   auto base = load(path, true);
   if (!base) return {};
-  std::vector<std::vector<core::Setting>> layers{core::flatten(base->node, path)};
+  std::vector<std::vector<core::KeyValue>> layers{core::flatten(base->node, path)};
   std::size_t bytes = base->bytes;
   std::string file = core::dotnet_environment_file(path, core::dotnet_environment(env_));
   if (regular(file))

@@ -48,9 +48,9 @@ class ProjectReader {
 
   std::optional<Loaded> load(const std::string& path, bool note_failure);
   bool regular(const std::string& path);
-  const std::vector<core::Setting>& env_settings(const std::string& dir);
+  const std::vector<core::KeyValue>& env_settings(const std::string& dir);
   core::ReadingContext context_for(const std::string& dir, const std::string& file);
-  std::vector<core::Candidate> judged(core::Reader reader, std::vector<core::Setting> settings,
+  std::vector<core::Candidate> judged(core::Reader reader, std::vector<core::KeyValue> settings,
                                       const core::ReadingContext& context, std::size_t bytes);
 
   std::vector<core::Candidate> read_env(const std::string& dir);
@@ -66,7 +66,7 @@ class ProjectReader {
   core::Environment env_;
   std::string mode_;
   std::vector<std::string> directories_;
-  std::map<std::string, std::vector<core::Setting>> env_settings_;
+  std::map<std::string, std::vector<core::KeyValue>> env_settings_;
   std::vector<std::string> django_read_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -31,7 +32,8 @@ struct Scope {
   Outcomes configs;
   Outcomes settings_modules;
   std::optional<std::string> unreadable;
-  std::vector<std::string> announced;
+  GivenOptions given;
+  std::set<std::string> announced;  // files found, and files skipped
   std::optional<std::string> described;
 };
 
@@ -152,6 +154,17 @@ std::optional<std::string> first_unreadable() {
   return scope ? scope->unreadable : std::nullopt;
 }
 
+void note_given_options(const GivenOptions& given) {
+  if (scope) scope->given = given;
+}
+
+GivenOptions given_options() { return scope ? scope->given : GivenOptions{}; }
+
+void announce_settings_file(const std::string& path) {
+  if (scope && !scope->announced.insert(path).second) return;
+  print("📄 Found settings at: " + path, palette::info);
+}
+
 core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }
 
 void note_described_file(const std::string& path) {
@@ -161,11 +174,7 @@ void note_described_file(const std::string& path) {
 std::optional<std::string> described_file() { return scope ? scope->described : std::nullopt; }
 
 void announce_skipped(const std::string& reason) {
-  if (scope) {
-    for (const std::string& said : scope->announced)
-      if (said == reason) return;
-    scope->announced.push_back(reason);
-  }
+  if (scope && !scope->announced.insert("skipped: " + reason).second) return;
   print("⚠️ Skipped " + reason, palette::warning);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pyutil.hpp"
+#include "settings/given.hpp"
 
 namespace talvo::core {
 class ListingCache;
@@ -53,6 +54,15 @@ nb::object project_env_file(nb::handle settings_path);
 // when the discovery ends without settings, so a broken file is no mystery.
 void note_unreadable(const std::string& reason);
 std::optional<std::string> first_unreadable();
+
+// The options the operator typed on the command line of this command (see
+// GivenOptions); outside a scope, none.
+void note_given_options(const GivenOptions& given);
+GivenOptions given_options();
+
+// Prints "📄 Found settings at: " + path, once in the scope: a file found by
+// several looks is announced once.
+void announce_settings_file(const std::string& path);
 
 namespace detail {
 // The cache of the innermost live scope, or null outside every scope.

@@ -83,3 +83,11 @@ TEST(OfferableName, NoControlCharacters) {
   EXPECT_FALSE(offerable_name("v\x0btab"));
   EXPECT_FALSE(offerable_name("del\x7f"));
 }
+
+TEST(Completion, NeedsNoQuoting) {
+  EXPECT_TRUE(needs_no_quoting("orders_2024"));
+  EXPECT_TRUE(needs_no_quoting("caf\xc3\xa9-x.y@z=1/2"));
+  for (const char* word : {"My Table", "a:b", "it's", "say\"hi\"", "x$y", "a*", "back\\slash",
+                           "(p)", "a;b", "a|b", "a&b", "a!b", "a`b", "a?b", "[a]", "{a}", "a<b>"})
+    EXPECT_FALSE(needs_no_quoting(word)) << word;
+}

@@ -17,7 +17,10 @@ namespace talvo::core::fake {
 // of every call made.
 class FakeFileSystem final : public FileSystem {
  public:
-  FakeFileSystem() { dirs_["/"]; }
+  FakeFileSystem() {
+    dirs_["/"];
+    number("/");
+  }
 
   void dir(const std::string& path) { add(path, EntryType::directory, FileKind::directory); }
   void file(const std::string& path) { add(path, EntryType::regular, FileKind::regular); }
@@ -27,6 +30,15 @@ class FakeFileSystem final : public FileSystem {
     add(path, EntryType::symlink, FileKind::other);
     kinds_.erase(path);
     links_[path] = target;
+  }
+  // Another filesystem mounted on the directory `path`: it and everything
+  // below get inodes of their own, counted from `first_inode` in the order
+  // they were made; its parent's listing keeps the inode it covers.
+  void mount(const std::string& path, std::uint64_t first_inode) {
+    covered_[path] = ids_.at(path).inode;
+    ++devices_;
+    for (const std::string& p : made_)
+      if (p == path || p.rfind(path + "/", 0) == 0) ids_[p] = {devices_, first_inode++};
   }
   void unreadable(const std::string& path) { unreadable_.insert(path); }
   void unsearchable(const std::string& path) { unsearchable_.insert(path); }
@@ -49,19 +61,30 @@ class FakeFileSystem final : public FileSystem {
     auto it = dirs_.find(real);
     if (it == dirs_.end()) return kinds_.count(real) ? ENOTDIR : ENOENT;
     entries = it->second;
+    // As the system's listing does: every entry's own inode (a link's, not
+    // its target's; a mount point's covered one), and the directory's in its
+    // "." entry.
+    for (DirEntry& e : entries) {
+      std::string path = join_path(real, e.name);
+      auto covered = covered_.find(path);
+      e.inode = covered != covered_.end() ? covered->second : ids_.at(path).inode;
+    }
+    listed_ = ids_.at(real).inode;
     return 0;
   }
 
+  std::uint64_t listed_inode() const override { return listed_; }
+
   int identify(const std::string& path, FileId& id) override {
+    ++identified;
     std::string real;
     if (int error = resolve(path, real)) return error;
     if (real != "/" && !kinds_.count(real)) return ENOENT;
-    id = {device_of(real), inodes_.emplace(real, inodes_.size() + 1).first->second};
+    id = ids_.at(real);
     return 0;
   }
 
-  // Puts the tree below `path` on a filesystem of its own.
-  void mount(const std::string& path, std::uint64_t device) { mounts_[path] = device; }
+  int identified = 0;
 
   std::map<std::string, int> stats, lists;
 
@@ -70,6 +93,7 @@ class FakeFileSystem final : public FileSystem {
     std::string parent = parent_path(path);
     dirs_[parent].push_back({path.substr(path.find_last_of('/') + 1), type});
     kinds_[path] = kind;
+    number(path);
     if (kind == FileKind::directory) dirs_[path];
   }
 
@@ -102,21 +126,16 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::string, FileKind> kinds_;
   std::map<std::string, std::string> links_;
   std::set<std::string> unreadable_, unsearchable_;
-  std::map<std::string, std::uint64_t> inodes_;
-  std::map<std::string, std::uint64_t> mounts_;
-
-  std::uint64_t device_of(const std::string& real) const {
-    std::uint64_t device = 7;
-    std::size_t longest = 0;
-    for (const auto& [at, dev] : mounts_) {
-      bool below = real == at || (real.rfind(at + "/", 0) == 0);
-      if (below && at.size() >= longest) {
-        longest = at.size();
-        device = dev;
-      }
-    }
-    return device;
+  void number(const std::string& path) {
+    made_.push_back(path);
+    ids_[path] = {7, made_.size()};
   }
+
+  std::vector<std::string> made_;
+  std::map<std::string, FileId> ids_;
+  std::map<std::string, std::uint64_t> covered_;
+  std::uint64_t devices_ = 7;
+  std::uint64_t listed_ = 0;
 };
 
 }  // namespace talvo::core::fake

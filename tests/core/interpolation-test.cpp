@@ -121,7 +121,7 @@ TEST(EnvLayers, ModeLayersAndDecoys) {
 }
 
 TEST(DocumentRules, ProfilesEnvironmentsAndSettingsModules) {
-  std::vector<Setting> base{{"spring.profiles.active", "dev, local", "application.properties", 3}};
+  std::vector<KeyValue> base{{"spring.profiles.active", "dev, local", "application.properties", 3}};
   using V = std::vector<std::string>;
   EXPECT_EQ(spring_profiles(base, {}), (V{"dev", "local"}));
   EXPECT_EQ(spring_profiles(base, {{"SPRING_PROFILES_ACTIVE", "prod"}}), V{"prod"});

@@ -64,3 +64,16 @@ TEST(DateTimeText, IsoDateStyle) {
   EXPECT_EQ(time_text(t), "09:05:07.00001+00:19:32");
   EXPECT_EQ(date_text({12, 3, 4, 0, 0, 0, 0, std::nullopt}), "0012-03-04");
 }
+
+TEST(DateTimeText, PythonForm) {
+  DateTimeParts t{2024, 1, 31, 9, 5, 7, 0, std::nullopt};
+  EXPECT_EQ(python_datetime_text(t), "2024-01-31 09:05:07");
+  t.microsecond = 500000;
+  t.utc_offset = 0;
+  EXPECT_EQ(python_datetime_text(t), "2024-01-31 09:05:07.500000+00:00");
+  t.microsecond = 10;
+  t.utc_offset = -(3 * 3600);
+  EXPECT_EQ(python_datetime_text(t), "2024-01-31 09:05:07.000010-03:00");
+  t.utc_offset = 19 * 60 + 32;
+  EXPECT_EQ(python_datetime_text({1, 1, 1, 0, 0, 0, 0, 19 * 60 + 32}), "0001-01-01 00:00:00+00:19:32");
+}

@@ -98,7 +98,7 @@ TEST(ProjectRoot, VersionControlSettingsFilesHomeAndDevices) {
     fs.dir("/data/mnt/proj");
     fs.file("/data/mnt/proj/.env");
     fs.dir("/data/mnt/proj/sub");
-    fs.mount("/data/mnt", 9);
+    fs.mount("/data/mnt", 100);
     expect_plan(fs, "/data/mnt/proj/sub", "",
                 {"/data/mnt/proj", RootReason::settings_file, {"/data/mnt/proj"}},
                 "device boundary");

@@ -11,8 +11,8 @@ namespace {
 
 using Keys = std::initializer_list<std::pair<const char*, const char*>>;
 
-std::vector<Setting> doc(Keys keys, const char* file = "settings") {
-  std::vector<Setting> out;
+std::vector<KeyValue> doc(Keys keys, const char* file = "settings") {
+  std::vector<KeyValue> out;
   std::uint32_t line = 0;
   for (const auto& [k, v] : keys) out.push_back({k, v, file, ++line});
   return out;
@@ -22,7 +22,7 @@ std::string show(const std::optional<std::string>& v) { return v ? *v : "-"; }
 
 struct Case {
   const char* name;
-  std::vector<Setting> settings;
+  std::vector<KeyValue> settings;
   // host, port, user, password, database, and the key the database came
   // from; all "-" where nothing may be recognised.
   const char *host, *port, *user, *password, *database, *database_key;
@@ -140,8 +140,8 @@ TEST(Recognition, KeysAndValuesByMeaning) {
     EXPECT_EQ(show(e.user), c.user) << c.name;
     EXPECT_EQ(show(e.password), c.password) << c.name;
     EXPECT_EQ(show(e.database), c.database) << c.name;
-    ASSERT_TRUE(best->found.origins.database) << c.name;
-    EXPECT_EQ(best->found.origins.database->key, c.database_key) << c.name;
+    ASSERT_TRUE(best->origins.database) << c.name;
+    EXPECT_EQ(best->origins.database->key, c.database_key) << c.name;
   }
 }
 
@@ -150,7 +150,7 @@ TEST(Recognition, EveryValueSaysWhereItWasWritten) {
   settings.push_back({"DB_PASSWORD", "pw", ".env.local", 7});
   auto best = best_candidate(recognise_settings(settings, {}));
   ASSERT_TRUE(best);
-  const Origins& o = best->found.origins;
+  const Origins& o = best->origins;
   EXPECT_EQ(o.host->file, ".env");
   EXPECT_EQ(o.host->line, 1u);
   EXPECT_EQ(o.password->file, ".env.local");

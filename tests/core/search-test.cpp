@@ -324,6 +324,32 @@ TEST(Cache, NamesWithADirectoryPartAreLookedUp) {
   EXPECT_EQ(search_directory(cache, "/p", 3, "conf/x.cfg"), "/p/a/conf/x.cfg");
 }
 
+// Identities come from the listings: only the start and what a link (or an
+// entry of unknown type) leads to are looked up.
+TEST(Identity, DirectoriesReachedFromTheirParentsNeedNoLookup) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/a/b");
+  fs.untyped_dir("/p/c");
+  fs.link("/p/to_a", "/p/a");
+  EXPECT_EQ(down(fs, "/p", 5), std::nullopt);
+  EXPECT_EQ(fs.identified, 3);
+}
+
+// Inside a mount point inode numbers start afresh: the directory below it
+// has the number of one beside it, and is searched all the same.
+TEST(Identity, AMountedFilesystemKeepsItsInodesApart) {
+  FakeFileSystem fs;
+  fs.dir("/p");
+  fs.dir("/p/a");
+  fs.dir("/p/m");
+  fs.dir("/p/m/b");
+  fs.file("/p/m/b/settings.py");
+  fs.mount("/p/m", 2);  // /p/m/b is inode 3 there, as /p/a is here
+  EXPECT_EQ(down(fs, "/p", 3), "/p/m/b/settings.py");
+}
+
 // Links back to the start, to a sibling and to the directory itself: a walk
 // of every path would take time exponential in the depth limit.
 TEST(Loops, EachDirectoryIsListedOnceHoweverDeep) {

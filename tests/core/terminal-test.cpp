@@ -29,13 +29,18 @@ TEST(VisibleText, Table) {
       {"\xc0\xaf", "\\xc0\\xaf"},          // overlong
       {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a UTF-16 surrogate
   };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(visible_text(text), shown) << text;
+  for (const auto& [text, shown] : cases) {
+    EXPECT_EQ(visible_text(text), shown) << text;
+    EXPECT_EQ(talvo::core::is_visible(text), text == shown) << text;
+  }
 }
 
 TEST(VisibleText, LineFeedsKeptOnlyWhenAsked) {
   EXPECT_EQ(visible_text("one\ntwo\r\n", LineBreaks::keep), "one\ntwo\\r\n");
   EXPECT_EQ(visible_text("one\ntwo\r\n", LineBreaks::escape), "one\\ntwo\\r\\n");
   EXPECT_EQ(visible_text("\x1b\n", LineBreaks::keep), "\\x1b\n");
+  EXPECT_TRUE(talvo::core::is_visible("one\ntwo", LineBreaks::keep));
+  EXPECT_FALSE(talvo::core::is_visible("one\ntwo", LineBreaks::escape));
 }
 
 TEST(VisibleText, ShownTextIsShownUnchanged) {

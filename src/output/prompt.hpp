@@ -9,7 +9,7 @@
 
 #include "pyutil.hpp"
 
-namespace talvo::cli {
+namespace talvo::output {
 
 // getpass.getpass, bound by the caller at the moment it starts.
 nb::object password_prompt();
@@ -28,4 +28,4 @@ nb::object environment_password();
 
 std::string process_id();
 
-}  // namespace talvo::cli
+}  // namespace talvo::output

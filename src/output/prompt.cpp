@@ -1,6 +1,6 @@
-#include "cli/prompt.hpp"
+#include "output/prompt.hpp"
 
-namespace talvo::cli {
+namespace talvo::output {
 
 namespace {
 
@@ -49,4 +49,4 @@ nb::object environment_password() {
 
 std::string process_id() { return text(nb::module_::import_("os").attr("getpid")()); }
 
-}  // namespace talvo::cli
+}  // namespace talvo::output
