@@ -30,4 +30,7 @@ inline nb::object setting(nb::handle settings, const char* key) {
   return has ? nb::object(settings[key]) : nb::none();
 }
 
+// The type of --limit: a whole number within 64 bits, else ArgumentTypeError.
+nb::object limit_type();
+
 }  // namespace talvo::cli

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "core/completion.hpp"
 #include "core/data_format.hpp"
@@ -207,7 +208,7 @@ void add_query(const Grammar& g, nb::handle commands) {
                          "help"_a = "SQL query to execute");
   p.attr("add_argument")("--readonly", "dest"_a = "readonly", "action"_a = "store_true",
                          "help"_a = "Prevent destructive operations");
-  p.attr("add_argument")("--limit", "dest"_a = "limit", "type"_a = g.int_type,
+  p.attr("add_argument")("--limit", "dest"_a = "limit", "type"_a = limit_type(),
                          "default"_a = nb::none(), "help"_a = "Limit rows displayed (default: 100)");
   add_debug(p);
   add_levels(g, p);

@@ -16,8 +16,9 @@ void define_console(nb::module_& m);         // print_exception, rich_print
 void print_exception(const nb::python_error& e);
 
 // A copy of a value for the logs: the values of secret keys (passwords,
-// tokens) and the passwords inside URLs replaced by one "*" per character,
-// at any depth of dictionaries and lists. Everything else is unchanged.
+// tokens) and the passwords inside texts (URLs, keyword/value and ADO.NET
+// strings, see core::mask_secrets) replaced by one "*" per character, at any
+// depth of dictionaries and lists. Everything else is unchanged.
 nb::object masked(nb::handle value);
 
 // While a command writes CSV or JSON, standard output carries that data alone
