@@ -24,6 +24,9 @@ namespace {
 
 constexpr const char* kQueryRequired = "❌ Query required. Use -q/--query";
 constexpr const char* kDestructive = "❌ Destructive queries not allowed in read-only mode";
+constexpr const char* kEndsTransaction = " not allowed in read-only mode: it ends the transaction";
+constexpr const char* kBadLimit =
+    "❌ --limit must be a whole number from -9223372036854775808 to 9223372036854775807";
 constexpr const char* kNoRows = "✅ Query executed. No rows returned.";
 constexpr const char* kExecuted = "✅ Query executed successfully";
 constexpr const char* kResultsTitle = "Query Results";
@@ -59,19 +62,25 @@ constexpr const char* kCannotSwitch =
     "this role may not switch to: ";
 
 // Only the rows shown are transferred, however many the statement returns:
-// it runs as a cursor's query in a transaction, the rows shown are fetched,
-// and the rest are counted on the server by moving past them. Its effects
-// (a volatile function, nextval) happen once, as they would in autocommit,
-// and an error leaves nothing behind. A statement no cursor can hold
-// (INSERT ... RETURNING, SHOW, EXPLAIN) is refused before it runs, and is
-// then fetched whole. In read-only mode all of it happens inside the
-// read-only transaction. The savepoint is a statement of its own: a text of
-// several statements is parsed whole before any runs, so a refusal by the
-// parser would take the savepoint with it.
+// it runs in a transaction as one query that counts its rows on the server
+// (core::counted_statement) and gives only the rows shown. Its effects (a
+// volatile function, nextval) happen once, as they would in autocommit, and
+// an error leaves nothing behind. The statement keeps its text inside that
+// query, so pg_stat_activity shows it while it runs. A statement no query
+// can hold (SHOW, EXPLAIN) is refused when the query is prepared, before
+// anything runs, and is then fetched whole. In read-only mode all of it
+// happens inside the read-only transaction. The savepoint is a statement of
+// its own: a text of several statements is parsed whole before any runs, so
+// a refusal by the parser would take the savepoint with it.
 constexpr const char* kBegin = "BEGIN";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kTry = "SAVEPOINT talvo_try";
 constexpr const char* kTryAgain = "ROLLBACK TO SAVEPOINT talvo_try";
+
+// What a read-only statement may have started in the session that outlives
+// the transaction (a session advisory lock, a prepared statement, a temporary
+// table's schema) goes with it before the command ends.
+constexpr const char* kLeaveNothing = "DISCARD ALL";
 
 // JSON is made from the server's text forms, so they must be the ones its
 // rules read: ISO dates (the day-month order used to read dates is a part
@@ -84,6 +93,15 @@ constexpr const char* kSyntaxError = "42601";
 nb::object query_text(nb::handle args) { return arg(args, "query"); }
 bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
 
+bool limit_fits(nb::handle args) {
+  nb::object limit = arg(args, "limit");
+  if (limit.is_none()) return true;
+  int overflow = 0;
+  PyLong_AsLongLongAndOverflow(limit.ptr(), &overflow);
+  if (PyErr_Occurred()) throw nb::python_error();
+  return overflow == 0;
+}
+
 bool admit(nb::handle args) {
   nb::object query = query_text(args);
   // Blanks alone are no query either.
@@ -91,10 +109,20 @@ bool admit(nb::handle args) {
     fail(kQueryRequired);
     return false;
   }
+  if (!limit_fits(args)) {
+    fail(kBadLimit);
+    return false;
+  }
   if (read_only(args)) {
     std::string upper = text(query.attr("upper")());
     if (core::find_dangerous_keyword(upper)) {
       fail(kDestructive);
+      return false;
+    }
+    // A prepared transaction outlives the session and everything rolled
+    // back; a COMMIT would end the read-only transaction early.
+    if (auto control = core::transaction_control(utf8(query))) {
+      fail("❌ " + std::string(*control) + kEndsTransaction);
       return false;
     }
   }
@@ -146,60 +174,58 @@ bridge::Coroutine begin_reading(nb::object conn) {
   co_return nb::none();
 }
 
-// The rows a table shows, and how many the statement returned: (rows, total).
-bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::object body,
-                                 std::int64_t limit) {
-  bool refused_cursor = false;
+// The statement prepared as counted by the server, inside a savepoint; None
+// when no query can hold it (nothing ran), the savepoint then undone.
+bridge::Coroutine prepare_counted(nb::object conn, std::string counted) {
+  bool refused_wrapping = false;
   co_await conn.attr("execute")(kTry);
   try {
-    co_await conn.attr("execute")(cursor::declare(utf8(body)));
+    co_return co_await conn.attr("prepare")(nb::str(counted.data(), counted.size()));
   } catch (nb::python_error& e) {
     if (!refused(e)) throw;
-    refused_cursor = true;
+    refused_wrapping = true;
   }
-  if (refused_cursor) {
-    co_await conn.attr("execute")(kTryAgain);
-    bridge::Traced<> rows = co_await statement.attr("fetch")();
-    co_return nb::make_tuple(nb::handle(rows), nb::len(rows));
+  if (refused_wrapping) co_await conn.attr("execute")(kTryAgain);
+  co_return nb::none();
+}
+
+// The rows a table shows, how many the statement returned, and the column
+// the statement's own columns start at: (rows, total, first column).
+bridge::Coroutine rows_for_table(nb::object conn, nb::object statement, nb::object body,
+                                 std::int64_t limit) {
+  // A negative limit leaves out the last rows: every row comes anyway.
+  if (limit >= 0) {
+    const std::string counted =
+        core::counted_statement(utf8(body), limit, core::RowForm::columns);
+    bridge::Traced<> wrapped = co_await prepare_counted(conn, counted);
+    if (!wrapped.is_none()) {
+      bridge::Traced<> rows = co_await wrapped.attr("fetch")();
+      nb::object total = nb::len(rows) == 0 ? nb::int_(0) : nb::object(rows[0][0]);
+      co_return nb::make_tuple(nb::handle(rows), total, 1);
+    }
   }
-  // A negative limit leaves out the last rows, which are only known once
-  // every row has come. (Built apart from the co_await: GCC may destroy a
-  // temporary of a conditional expression there twice.)
-  const std::string fetch = cursor::fetch(limit < 0 ? std::nullopt : std::optional(limit));
-  bridge::Traced<> rows = co_await conn.attr("fetch")(fetch);
-  auto total = static_cast<std::int64_t>(nb::len(rows));
-  if (limit >= 0 && total == limit) {
-    bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
-    total += core::tag_count(text(tag)).value_or(0);
-  }
-  co_return nb::make_tuple(nb::handle(rows), total);
+  bridge::Traced<> rows = co_await statement.attr("fetch")();
+  co_return nb::make_tuple(nb::handle(rows), nb::len(rows), 0);
 }
 
 // CSV or JSON of the statement's rows, streamed to standard output; gives
-// how many rows the statement returned. With a limit, a cursor leaves the
-// rows not written on the server; without one, or for a statement no cursor
-// holds, COPY streams them (CSV as the server writes it); what COPY cannot
-// hold either (SHOW, EXPLAIN) is fetched whole.
+// how many rows the statement returned. With a limit, the server counts the
+// rows and only those written are transferred; without one, or for a
+// statement no query holds, COPY streams them (CSV as the server writes
+// it); what COPY cannot hold either (SHOW, EXPLAIN) is fetched whole.
 bridge::Coroutine export_rows(nb::object conn, nb::object statement, nb::object body,
-                              std::shared_ptr<Export> out, bool limited, bool csv) {
-  if (limited) {
-    bool refused_cursor = false;
-    co_await conn.attr("execute")(kTry);
-    try {
-      co_await conn.attr("execute")(cursor::declare_row_texts(utf8(body)));
-    } catch (nb::python_error& e) {
-      if (!refused(e)) throw;
-      refused_cursor = true;
-    }
-    if (!refused_cursor) {
-      co_await cursor_rows(conn, out);
-      co_return out->rows.seen() + out->counted;
-    }
-    co_await conn.attr("execute")(kTryAgain);
+                              std::shared_ptr<Export> out, std::optional<std::int64_t> limit,
+                              bool csv) {
+  if (limit) {
+    // A negative limit holds back the last rows: all of them are read.
+    std::optional<std::int64_t> at_most = *limit >= 0 ? limit : std::nullopt;
+    const std::string counted = core::counted_statement(utf8(body), at_most, core::RowForm::text);
+    bridge::Traced<> wrapped = co_await prepare_counted(conn, counted);
+    if (!wrapped.is_none()) co_return co_await counted_row_texts(wrapped, out);
   }
 
   // Unlimited CSV is COPY's own, passed straight through.
-  const bool passthrough = csv && !limited;
+  const bool passthrough = csv && !limit;
   bool refused_copy = false;
   co_await conn.attr("execute")(kTry);
   bridge::Traced<> tag;
@@ -224,7 +250,9 @@ void print_showing(std::int64_t limit, std::int64_t total) {
         palette::warning, true);
 }
 
-void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows) {
+// `first`: the column the statement's own columns start at.
+void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows,
+               std::size_t first) {
   if (available == 0) {
     print(kNoRows, palette::success);
     return;
@@ -233,17 +261,21 @@ void show_rows(nb::handle results, std::int64_t available, std::int64_t max_rows
   nb::object Text = text_class();
   nb::object table = make_table(nb::str(kResultsTitle));
   nb::object add_column = table.attr("add_column");
-  for (nb::handle name : results[0].attr("keys")()) {
-    const std::string shown = core::visible_text(text(name), core::LineBreaks::keep);
+  nb::list names(results[0].attr("keys")());
+  for (std::size_t i = first; i < nb::len(names); ++i) {
+    const std::string shown = core::visible_text(text(names[i]), core::LineBreaks::keep);
     add_column(Text(nb::str(shown.data(), shown.size())), "style"_a = "cyan");
   }
 
-  std::int64_t shown = core::rows_shown(available, max_rows);
+  std::int64_t shown = core::rows_shown(static_cast<std::int64_t>(nb::len(results)), max_rows);
   nb::object add_row = table.attr("add_row");
   for (std::int64_t i = 0; i < shown; ++i) {
     nb::list cells;
     // By position, so two columns of the same name keep their own values.
-    for (nb::handle value : results[i]) cells.append(cell_text(Text, value, Cell::null_word));
+    std::size_t column = 0;
+    for (nb::handle value : results[i]) {
+      if (column++ >= first) cells.append(cell_text(Text, value, Cell::null_word));
+    }
     add_row(*cells);
   }
   print_renderable(table);
@@ -280,6 +312,7 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
     if (reading) {
       co_await output::waiting(kRunning, statement.attr("fetch")());
       co_await conn.attr("execute")(kRollback);
+      co_await conn.attr("execute")(kLeaveNothing);
     } else {
       co_await output::waiting(kRunning, conn.attr("execute")(query_text(args)));
     }
@@ -296,15 +329,17 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
     bridge::Traced<> shown =
         co_await output::waiting(kRunning, rows_for_table(conn, statement, body, *limit).to_python());
     co_await conn.attr("execute")(end);
-    show_rows(shown[0], nb::cast<std::int64_t>(shown[1]), *limit);
+    if (reading) co_await conn.attr("execute")(kLeaveNothing);
+    show_rows(shown[0], nb::cast<std::int64_t>(shown[1]), *limit, nb::cast<std::size_t>(shown[2]));
     co_return nb::none();
   }
 
   auto out = std::make_shared<Export>(format, columns_of_statement(attributes),
                                       core::row_window(limit));
-  auto total = nb::cast<std::int64_t>(co_await export_rows(
-      conn, statement, body, out, limit.has_value(), format == core::DataFormat::csv));
+  auto total = nb::cast<std::int64_t>(
+      co_await export_rows(conn, statement, body, out, limit, format == core::DataFormat::csv));
   co_await conn.attr("execute")(end);
+  if (reading) co_await conn.attr("execute")(kLeaveNothing);
   // Only now is the result whole: a JSON array left open says it is not.
   out->writer.end();
   out->drain(true);
