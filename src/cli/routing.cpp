@@ -9,6 +9,7 @@
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "cli/prompt.hpp"
+#include "core/failure.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::cli {
@@ -25,13 +26,6 @@ constexpr Route kShowRoutes[] = {
 };
 
 constexpr Route kDropRoutes[] = {{"database", "drop_database"}, {"user", "drop_user"}};
-
-// Tested by plain containment in the lower-cased error text, so ".*" in the
-// fourth phrase stands for itself.
-constexpr std::string_view kPermissionIndicators[] = {
-    "permission denied", "insufficient privilege",           "must be superuser",
-    "role .* does not have permission", "not authorized",    "permissionerror",
-};
 
 const char* lookup(const Route* first, const Route* last, std::string_view word) {
   for (; first != last; ++first)
@@ -76,11 +70,11 @@ bridge::Coroutine _dispatch(nb::object args, nb::object show_parser, nb::object 
   co_return nb::none();
 }
 
+// Only the server's own verdict: a settings file the program cannot read
+// says "permission denied" too, and no superuser password cures that.
 bool names_missing_privilege(const nb::python_error& e) {
-  std::string msg = text(nb::str(e.value()).attr("lower")());
-  for (auto phrase : kPermissionIndicators)
-    if (msg.find(phrase) != std::string::npos) return true;
-  return false;
+  nb::object state = nb::getattr(e.value(), "sqlstate", nb::none());
+  return nb::isinstance<nb::str>(state) && core::is_privilege_failure(utf8(state));
 }
 
 // Settles args.passwd for the retry; false when the operator gave none.
