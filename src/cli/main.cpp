@@ -210,6 +210,7 @@ void run_command_line() {
     nb::setattr(args, "down_level", nb::int_(0));
   }
   nb::object db_config = discover_settings(args, given);
+  settings::require_readable_settings(args, db_config);
 
   if (truthy(nb::getattr(args, "debug", nb::none()))) log("warning", "🐞 Debug mode enabled");
   log("warning", "args.command: " + text(nb::getattr(args, "command", nb::none())));

@@ -48,7 +48,7 @@ void announce(const settings::Target& t) {
   // A null password is announced as nothing and handed to the driver as
   // None, so its own password-file lookup applies.
   std::string mask = t.password.is_none() ? "" : core::mask_password(text(t.password));
-  print("🔍 Using host=" + text(t.host) + ", user=" + text(t.user) + ", db=" + text(t.database) +
+  print("🔍 Using host=" + visible(t.host) + ", user=" + visible(t.user) + ", db=" + visible(t.database) +
             ", passwd=" + mask,
         palette::info);
 }

@@ -103,6 +103,9 @@ void flush_data() {
 }
 
 void print_exception(const nb::python_error& e) {
+  // An error raised by the program itself, never through a Python frame,
+  // has no trace to show; its one line says it all.
+  if (!e.traceback().is_valid() || e.traceback().is_none()) return;
   HandledException handled(e);
   routine("print_exception")();
 }

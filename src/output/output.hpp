@@ -12,7 +12,8 @@ void define_console(nb::module_& m);         // print_exception, rich_print
 
 // The module's print_exception for an error caught in C++. A C++ catch block
 // is not a Python exception handler, so print_exception() alone would find no
-// exception; `e` is made the handled exception while it prints.
+// exception; `e` is made the handled exception while it prints. An error
+// without a trace prints nothing: the caller's one-line message tells it.
 void print_exception(const nb::python_error& e);
 
 // A copy of a value for the logs: the values of secret keys (passwords,

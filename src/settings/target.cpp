@@ -71,7 +71,7 @@ std::optional<Target> from_config_file(nb::handle max_depth_up, nb::handle max_d
     if (!nb::isinstance<nb::str>(engine) ||
         !core::file_engine_names_postgres(utf8(engine)))
       continue;
-    print("📄 Found config at: " + text(path), palette::info);
+    print("📄 Found config at: " + visible(path), palette::info);
     values = Target{first_held(cfg, core::kFileHostKeys), first_held(cfg, core::kFilePortKeys),
                     first_held(cfg, core::kFileUserKeys), first_held(cfg, core::kFilePasswordKeys),
                     first_held(cfg, core::kFileDatabaseKeys)};
