@@ -10,6 +10,13 @@ namespace talvo::db {
 
 namespace {
 
+constexpr const char* kInvalidCatalogName = "3D000";
+
+bool names_missing_database(const nb::python_error& e) {
+  nb::object state = nb::getattr(e.value(), "sqlstate", nb::none());
+  return nb::isinstance<nb::str>(state) && utf8(state) == kInvalidCatalogName;
+}
+
 [[noreturn]] void raise(PyObject* type, const std::string& msg) {
   PyErr_SetString(type, msg.c_str());
   throw nb::python_error();
@@ -18,14 +25,25 @@ namespace {
 }  // namespace
 
 
-nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
-  nb::dict kwargs;
-  kwargs["database"] = "postgres";
-  kwargs["user"] = arg(args, "user");
-  kwargs["host"] = host;
-  kwargs["port"] = port;
-  kwargs["password"] = arg(args, "passwd");
-  return open_connection(kwargs).to_python();
+bridge::Coroutine connect_as_superuser(nb::object args, nb::object host, nb::object port) {
+  auto kwargs = [&](const char* database) {
+    nb::dict d;
+    d["database"] = database;
+    d["user"] = arg(args, "user");
+    d["host"] = host;
+    d["port"] = port;
+    d["password"] = arg(args, "passwd");
+    return d;
+  };
+  bool missing = false;
+  try {
+    co_return co_await open_connection(kwargs(kMaintenanceDatabase));
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e) || !names_missing_database(e)) throw;
+    missing = true;
+  }
+  if (missing) co_return co_await open_connection(kwargs(kFallbackDatabase));
+  co_return nb::none();
 }
 
 void print_traceback(const nb::python_error& e) {
