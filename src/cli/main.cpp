@@ -227,12 +227,20 @@ void main_entry() {
   output::MessagesAside::set(false);
   terminated = false;
   TerminationHandler on_sigterm;
+  // What is still buffered for standard output fails here, not as the
+  // interpreter ends (where it would be a traceback and status 120).
   try {
-    run_command_line();
+    try {
+      run_command_line();
+    } catch (nb::python_error& e) {
+      if (e.matches(PyExc_SystemExit)) throw;
+      end_on(e);
+    }
   } catch (nb::python_error& e) {
-    if (e.matches(PyExc_SystemExit)) throw;
-    end_on(e);
+    if (e.matches(PyExc_SystemExit)) output::flush_data();
+    throw;
   }
+  output::flush_data();
   if (command_failed()) exit_process(1);
 }
 

@@ -43,11 +43,18 @@ class MessagesAside {
 };
 
 // Bytes of a command's data, handed to standard output as they are (UTF-8),
-// behind whatever text was printed before them. When the reader has gone
-// (a closed pipe), the error goes on, and standard output is pointed at the
-// null device so that nothing fails again as the process ends.
+// behind whatever text was printed before them.
 void write_data(std::string_view bytes);
+// Flushes standard output, where the end of every command's output waits.
 void flush_data();
+
+// Standard output cannot be written (a full disk, a closed descriptor, a
+// reader that has gone): the command ends there with one line on standard
+// error and status 1. Nothing more is written to standard output, which is
+// pointed at the null device, so nothing fails again as the process ends.
+// A reader that has gone gets no line, as with any program piped to head.
+[[noreturn]] void standard_output_failed(const nb::python_error& e);
+[[noreturn]] void standard_output_failed(const std::string& reason);
 
 // A password for a log line: one "*" per character; None stays "None".
 std::string masked_text(nb::handle value);
