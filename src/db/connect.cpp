@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/environment_stage.hpp"
 #include "output/waiting.hpp"
 #include "settings/environment.hpp"
 
@@ -20,6 +21,11 @@ nb::dict connect_arguments(const settings::Target& t) {
 bridge::Coroutine open_connection(nb::dict kwargs) {
   kwargs["timeout"] = kConnectTimeoutSeconds;
   settings::add_tls_arguments(kwargs);
+  // The driver reads no PGAPPNAME itself.
+  nb::dict server_settings;
+  const std::string name = core::application_name(settings::environment_snapshot());
+  server_settings["application_name"] = nb::str(name.data(), name.size());
+  kwargs["server_settings"] = server_settings;
   std::string where = text(kwargs.get("host", nb::none())) + ":" + text(kwargs.get("port", nb::none()));
   try {
     co_return co_await output::waiting("connecting to " + where,

@@ -15,8 +15,8 @@ inline constexpr int kConnectTimeoutSeconds = 10;
 // The keyword arguments of a connect to `t`.
 nb::dict connect_arguments(const settings::Target& t);
 
-// asyncpg.connect(**kwargs) with the connection's TLS settings and the time
-// limit; a server silent past the limit raises TimeoutError saying so.
+// asyncpg.connect(**kwargs) with the connection's TLS settings, the
+// application_name (PGAPPNAME, else talvo) and the time limit; a server silent past the limit raises TimeoutError saying so.
 bridge::Coroutine open_connection(nb::dict kwargs);
 
 }  // namespace talvo::db
