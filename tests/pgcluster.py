@@ -54,9 +54,10 @@ def port_is_free(port):
 class Cluster:
     """`port`: a fixed port (otherwise a free one, chosen again should another
     process take it before the server binds it). `ssl_files`: (certificate,
-    key) for a server that also accepts TLS."""
+    key) for a server that also accepts TLS. `settings`: more server settings
+    by name."""
 
-    def __init__(self, log_statements=False, port=None, ssl_files=None):
+    def __init__(self, log_statements=False, port=None, ssl_files=None, settings=None):
         self.bindir = _bindir()
         self.host = "127.0.0.1"
         self.fixed_port = port
@@ -65,6 +66,7 @@ class Cluster:
         self.user = SUPERUSER
         self.password = PASSWORD
         self.log_statements = log_statements
+        self.settings = dict(settings or {})
         self.base = tempfile.mkdtemp(prefix="talvo-pg-")
         self.datadir = os.path.join(self.base, "data")
         self.sockdir = os.path.join(self.base, "sock")
@@ -111,6 +113,7 @@ class Cluster:
                 "-c max_connections=100"]
         if self.log_statements:
             opts.append("-c log_statement=all")
+        opts += [f"-c {name}={value}" for name, value in self.settings.items()]
         if self.ssl_files:
             opts += ["-c ssl=on", "-c ssl_cert_file=server.crt", "-c ssl_key_file=server.key"]
         return opts

@@ -91,11 +91,13 @@ def test_server_stopped_mid_query(run_talvo, tmp_path):
 
 
 def wait_for_sleep(pg, timeout=20.0):
-    """Until a session sleeps in pg_sleep. The statement text is no sign: a
-    query's rows are produced by a FETCH from its cursor."""
+    """Until talvo's session sleeps in the statement it was given, as an
+    operator finds it in pg_stat_activity: by its application name and the
+    statement's own text."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        if pg.psql("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep'") != "0":
+        if pg.psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'talvo' "
+                   "AND query LIKE '%select pg_sleep(%' AND wait_event = 'PgSleep'") != "0":
             return
         time.sleep(0.05)
     raise AssertionError("the query never started sleeping")
