@@ -179,10 +179,12 @@ def test_a_line_break_in_a_name_forges_no_line(db, run_talvo, tmp_path):
 
 # --- integers at the edges -----------------------------------------------------
 
-@pytest.mark.parametrize("limit", ["9223372036854775808", "-9223372036854775809", "1" * 30])
-def test_limits_beyond_64_bits_are_grammar_errors(run_talvo, limit):
-    p = run_talvo("-H", "127.0.0.1", "--port", "1", "query", "-d", DB, "--limit", limit, "-q", "select 1")
-    assert p.returncode == 2 and "argument --limit: not a whole number" in p.stderr
+@pytest.mark.parametrize("option, value", [("--limit", "9223372036854775808"),
+                                           ("--limit", "-9223372036854775809"),
+                                           ("--limit", "1" * 30), ("-ul", "1" * 30)])
+def test_numbers_beyond_64_bits_are_grammar_errors(run_talvo, option, value):
+    p = run_talvo("-H", "127.0.0.1", "--port", "1", "query", "-d", DB, option, value, "-q", "select 1")
+    assert p.returncode == 2 and f"argument {option}" in p.stderr and "not a whole number" in p.stderr
     assert "🔍 Using" not in p.stdout
 
 

@@ -1,6 +1,6 @@
-// --limit as the grammar reads it: a whole number that fits the 64 bits the
-// row window counts in. Anything larger is a grammar error, before anything
-// connects, rather than a failure after the statement has run.
+// Whole-number options as the grammar reads them (--limit, -ul, -dl): within
+// the 64 bits the program counts in. Anything larger is a grammar error,
+// before anything connects, rather than a failure after the statement ran.
 #include <string>
 
 #include "cli/args.hpp"
@@ -8,7 +8,7 @@
 
 namespace talvo::cli {
 
-nb::object limit_type() {
+nb::object int64_type() {
   return nb::cpp_function(
       [](nb::handle word) -> nb::object {
         std::string given = utf8(nb::str(word));

@@ -235,6 +235,10 @@ void main_entry() {
     } catch (nb::python_error& e) {
       if (e.matches(PyExc_SystemExit)) throw;
       end_on(e);
+    } catch (std::exception& e) {
+      // A failure of the program's own C++ code: one line all the same.
+      print("❌ Error: " + core::error_text(e.what()), palette::error, true);
+      exit_process(1);
     }
   } catch (nb::python_error& e) {
     if (e.matches(PyExc_SystemExit)) output::flush_data();
