@@ -50,9 +50,9 @@ void announce(const core::Values& v) {
   // None, so its own password-file lookup applies.
   const core::Value& password = v[Setting::password];
   std::string mask = password.text ? core::mask_password(*password.text) : "";
-  print("🔍 Using host=" + text(settings::as_text(v[Setting::host])) +
-            ", user=" + text(settings::as_text(v[Setting::user])) +
-            ", db=" + text(settings::as_text(v[Setting::database])) + ", passwd=" + mask,
+  print("🔍 Using host=" + visible(settings::as_text(v[Setting::host])) +
+            ", user=" + visible(settings::as_text(v[Setting::user])) +
+            ", db=" + visible(settings::as_text(v[Setting::database])) + ", passwd=" + mask,
         palette::info);
 }
 

@@ -6,6 +6,7 @@
 #include "core/aliases.hpp"
 #include "core/connection_url.hpp"
 #include "core/origins.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 #include "settings/environment.hpp"
 #include "settings/scope.hpp"
@@ -190,7 +191,7 @@ std::optional<core::Values> connection_file_values(nb::handle up, nb::handle dow
     if (!nb::isinstance<nb::str>(engine) ||
         !core::engine_names_postgres(utf8(engine), core::EngineRule::connection_file))
       continue;
-    if (announce) print("📄 Found config at: " + where, palette::info);
+    if (announce) print("📄 Found config at: " + core::visible_text(where), palette::info);
     core::Values v;
     v[Setting::host] = first_held(cfg, core::kConnectionFileHostKeys, where);
     v[Setting::port] = first_held(cfg, core::kConnectionFilePortKeys, where);
