@@ -56,24 +56,12 @@ void announce(const core::Values& v) {
         palette::info);
 }
 
-core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
-                             nb::handle password, nb::handle database) {
-  core::Source given{core::Source::Kind::option, "get_connection's arguments", {}, 0};
-  core::Values v;
-  v[core::Setting::host] = settings::value_of(host, given);
-  v[core::Setting::port] = settings::value_of(port, given);
-  v[core::Setting::user] = settings::value_of(user, given);
-  v[core::Setting::password] = settings::value_of(password, given);
-  v[core::Setting::database] = settings::value_of(database, given);
-  return v;
-}
-
 core::Values connect_target(nb::handle host, nb::handle port, nb::handle user,
                             nb::handle password, nb::handle database, bool auto_settings,
                             nb::handle settings_path, nb::handle up, nb::handle down) {
   settings::DiscoveryScope scope;
   core::ConnectInputs in;
-  in.arguments = argument_values(host, port, user, password, database);
+  in.arguments = settings::argument_values(host, port, user, password, database, "get_connection");
   in.settings_first = auto_settings;
   if (auto_settings) {
     in.settings = settings::settings_values(routine("parse_django_settings")(

@@ -125,6 +125,18 @@ nb::object as_port(const core::Value& v) {
   return nb::module_::import_("builtins").attr("int")(decoded(*v.text));
 }
 
+core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
+                             nb::handle password, nb::handle database, const char* routine) {
+  core::Source given{Kind::option, std::string(routine) + "'s arguments", {}, 0};
+  core::Values v;
+  v[Setting::host] = value_of(host, given);
+  v[Setting::port] = value_of(port, given);
+  v[Setting::user] = value_of(user, given);
+  v[Setting::password] = value_of(password, given);
+  v[Setting::database] = value_of(database, given);
+  return v;
+}
+
 void add_key_lines(core::Values& values) {
   add_lines([&](auto&& visit) {
     for (core::Value& v : values.at) visit(v.source);
