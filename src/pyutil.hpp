@@ -5,9 +5,12 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/string.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/failure.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 
 namespace nb = nanobind;
@@ -45,6 +48,10 @@ inline std::string text(nb::handle h) {
   return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
 }
 
+// str(x) as a message shows a path or name: on one line, every control
+// character visible.
+inline std::string visible(nb::handle h) { return core::visible_text(text(h)); }
+
 inline bool truthy(nb::handle h) {
   int r = PyObject_IsTrue(h.ptr());
   if (r < 0) throw nb::python_error();
@@ -56,8 +63,23 @@ inline bool truthy(nb::handle h) {
 inline bool is_ordinary(const nb::python_error& e) { return e.matches(PyExc_Exception); }
 
 // The error's message text, without formatting a traceback (what() does that,
-// and it is expensive).
-inline std::string message(const nb::python_error& e) { return text(e.value()); }
+// and it is expensive). Every control character is visible, the line break
+// too: a name or path inside the message cannot start a line of its own. A
+// server error keeps its DETAIL and HINT lines, each a line of its own.
+inline std::string message(const nb::python_error& e) {
+  nb::handle value = e.value();
+  nb::object args = nb::getattr(value, "args", nb::none());
+  if (!nb::getattr(value, "sqlstate", nb::none()).is_none() && nb::isinstance<nb::tuple>(args) &&
+      nb::len(args) > 0 && nb::isinstance<nb::str>(args[0])) {
+    auto field = [&](const char* name) -> std::optional<std::string> {
+      nb::object v = nb::getattr(value, name, nb::none());
+      if (!nb::isinstance<nb::str>(v)) return std::nullopt;
+      return text(v);
+    };
+    return core::server_error_text(text(args[0]), field("detail"), field("hint"));
+  }
+  return core::error_text(text(value));
+}
 
 // logger.<level>(msg) and logger.<level>(msg, color=...).
 inline void log(const char* level, std::string_view msg) {

@@ -16,9 +16,10 @@ BUDGET_FACTOR = 8
 
 
 class ConfigFileError(ValueError):
-    """A configuration file that cannot be parsed or is not a mapping. The
-    message names the file and the line, never the text there: it may be a
-    password."""
+    """A settings file that cannot be parsed, is not a mapping, or fails while
+    it runs. The message names the file and the line, never the text there:
+    it may be a password. Raised without the parser's own error attached
+    (that error quotes the line), so no traceback shows the text either."""
 
 
 class DocumentSkipped(ConfigFileError):
@@ -113,7 +114,17 @@ def _read_json(path, text, budget):
         return json.loads(text)
     except ValueError as e:  # json.JSONDecodeError
         where = f" (line {e.lineno}, column {e.colno})" if hasattr(e, "lineno") else ""
-        raise ConfigFileError(f"{path}: invalid JSON: {getattr(e, 'msg', e)}{where}") from e
+        raise ConfigFileError(f"{path}: invalid JSON: {getattr(e, 'msg', 'not JSON')}{where}") from None
+
+
+def _yaml_problem(e):
+    # Problems quote what was expected (',' or ']', '<stream end>') and at
+    # times what was found (an alias, a tag), which is the file's text: only
+    # the parser's own tokens are kept.
+    import re
+    problem = getattr(e, "problem", None) or "not YAML"
+    return re.sub(r"'([^']*)'", lambda m: m.group(0) if len(m.group(1)) <= 1 or
+                  re.fullmatch(r"<[a-z ]+>", m.group(1)) else "'...'", problem)
 
 
 def _yaml_loader(lines):
@@ -162,7 +173,7 @@ def _read_yaml(path, text, budget):
         # str(e) quotes the offending line; the problem and its place do not.
         mark = getattr(e, "problem_mark", None)
         where = f" (line {mark.line + 1}, column {mark.column + 1})" if mark else ""
-        raise ConfigFileError(f"{path}: invalid YAML: {getattr(e, 'problem', None) or 'not YAML'}{where}") from e
+        raise ConfigFileError(f"{path}: invalid YAML: {_yaml_problem(e)}{where}") from None
     _spend_expanded(data, budget)
     return ({} if data is None else data), None, lines  # an empty document holds no settings
 
@@ -172,7 +183,8 @@ def _read_toml(path, text, budget):
     try:
         return tomllib.loads(text)
     except tomllib.TOMLDecodeError as e:
-        raise ConfigFileError(f"{path}: invalid TOML: {e}") from e
+        # tomllib says what it expected and where, never what it found.
+        raise ConfigFileError(f"{path}: invalid TOML: {e}") from None
 
 
 # Keys written before the first section header are read as if under this
@@ -206,7 +218,7 @@ def ini_sections(path, text):
         if line is not None and shifted:
             line -= 1  # as the file numbers its lines
         where = f"line {line}: " if line is not None else ""
-        raise ConfigFileError(f"{path}: invalid INI: {where}{_ini_error_kind(e)}") from e
+        raise ConfigFileError(f"{path}: invalid INI: {where}{_ini_error_kind(e)}") from None
     return {section: dict(parser.items(section)) for section in parser.sections()}
 
 
@@ -318,20 +330,27 @@ def _reader(path):
 
 
 def load_env(path, max_bytes=None, budget_floor=None, budget_factor=None):
-    """Loads the file at `path`; the format follows from its name."""
+    """Loads the file at `path`; the format follows from its name. A byte
+    order mark at the start, as some editors write one, is no part of the
+    settings."""
     path = os.fspath(path)
     max_bytes = MAX_BYTES if max_bytes is None else max_bytes
     with open(path, "rb") as f:
-        size = os.fstat(f.fileno()).st_size
-        if size > max_bytes:
-            raise DocumentSkipped(f"{path}: larger than {max_bytes} bytes ({size}); not read")
-        raw = f.read(max_bytes + 1)
+        try:
+            size = os.fstat(f.fileno()).st_size
+            if size > max_bytes:
+                raise DocumentSkipped(f"{path}: larger than {max_bytes} bytes ({size}); not read")
+            raw = f.read(max_bytes + 1)
+        except OSError as e:
+            # A read that fails (an I/O error, a directory) names the file,
+            # as a failed open does.
+            raise OSError(e.errno, e.strerror, path) from None
     if len(raw) > max_bytes:  # it grew while we looked
         raise DocumentSkipped(f"{path}: larger than {max_bytes} bytes; not read")
     try:
-        text = raw.decode("utf-8")
+        text = raw.decode("utf-8-sig")
     except UnicodeDecodeError as e:
-        raise ConfigFileError(f"{path}: not UTF-8 text: {e}") from e
+        raise ConfigFileError(f"{path}: not UTF-8 text (byte {e.start + 1})") from None
     budget = _Budget(path, len(raw), BUDGET_FLOOR if budget_floor is None else budget_floor,
                      BUDGET_FACTOR if budget_factor is None else budget_factor)
     data = _reader(path)(path, text, budget)

@@ -19,8 +19,9 @@ TALVO_VARIABLES = (
 
 @pytest.fixture(scope="session")
 def pg():
-    """A PostgreSQL server for the whole test session."""
-    cluster = Cluster().start()
+    """A PostgreSQL server for the whole test session. It takes prepared
+    transactions, so a test can show that a command leaves none behind."""
+    cluster = Cluster(settings={"max_prepared_transactions": 4}).start()
     yield cluster
     cluster.stop()
 

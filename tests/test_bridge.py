@@ -207,10 +207,12 @@ def test_throw_goes_to_the_inner_iterator_first(impl):
     with pytest.raises(StopIteration) as e:
         c.throw(ValueError("in"))
     assert e.value.value == ["caught in"] and y.events == ["thrown in"]
-    # The three-argument form still works.
+    # The three-argument form still works (Python 3.12 deprecates it for its
+    # own coroutines, and the bridge runs its tests with warnings as errors).
     c = impl([Yielder(1, catch=True)])
     c.send(None)
-    with pytest.raises(StopIteration) as e:
+    with pytest.raises(StopIteration) as e, warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
         c.throw(KeyError, KeyError("k"), None)
     assert e.value.value == ["caught 'k'"]
 

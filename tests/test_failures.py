@@ -91,11 +91,13 @@ def test_server_stopped_mid_query(run_talvo, tmp_path):
 
 
 def wait_for_sleep(pg, timeout=20.0):
-    """Until a session sleeps in pg_sleep. The statement text is no sign: a
-    query's rows are produced by a FETCH from its cursor."""
+    """Until talvo's session sleeps in pg_sleep, found by its application
+    name. The statement text is no sign yet: a query's rows are produced by
+    a FETCH from its cursor."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        if pg.psql("SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep'") != "0":
+        if pg.psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'talvo' "
+                   "AND wait_event = 'PgSleep'") != "0":
             return
         time.sleep(0.05)
     raise AssertionError("the query never started sleeping")
@@ -185,8 +187,9 @@ t.main()
 
 def test_unreadable_settings_file(tmp_path):
     # Root reads any file, so the refusal is made where the file is opened.
-    # The permission retry asks for no password: $PASSWORD has one.
+    # "Permission denied" is no server's refusal: nothing asks for a password.
     (tmp_path / ".env").write_text("POSTGRES_PORT=1\n")
     p = subprocess.run([sys.executable, "-c", UNREADABLE], cwd=tmp_path, capture_output=True,
-                       text=True, env=talvo_environment(tmp_path, PASSWORD="x"), timeout=60)
+                       text=True, env=talvo_environment(tmp_path), timeout=60, input="")
     ended_on(p, 1, f"❌ Error: [Errno 13] Permission denied: '{tmp_path / '.env'}'")
+    assert "password" not in p.stdout.lower() + p.stderr.lower() and "🔍 Using" not in p.stdout

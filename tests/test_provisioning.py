@@ -229,7 +229,8 @@ def test_superuser_error_with_traceback_switch_prints_the_exception(pg, admin, c
     clean_env.setenv("TRACEBACK", "True")
     create(clean_env, create_args(pg, "tbuser", "pw", "tbdb", port=closed_port()))
     assert len(printer.seen) == 1 and isinstance(printer.seen[0], OSError)
-    assert not any("superuser connection" in l for l in output_lines(capsys))
+    # The trace, then the one line that says the command failed.
+    assert output_lines(capsys)[-1].startswith("❌ Error (superuser connection): ")
 
 
 @pytest.mark.parametrize("tprint_set", [True, False])
@@ -243,7 +244,7 @@ def test_database_step_error_with_traceback_switch(pg, admin, names, capsys, cle
     clean_env.setenv("TRACEBACK", "TRUE")
     create(clean_env, create_args(pg, user, "pw", "bad\x00name"))
     out = capsys.readouterr().out
-    assert "Error (new user connection)" not in out
+    assert out.splitlines()[-1].startswith("❌ Error (new user connection): ")
     if tprint_set:
         assert len(printer.seen) == 1
     else:

@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 
 import talvo.talvo as t
+from talvo.envloader import ConfigFileError
 
 INFO = "#00CED1"
 
@@ -297,18 +298,21 @@ def test_file_named_my_settings_takes_the_django_branch(disc):
 def test_settings_file_that_raises(disc, monkeypatch, traceback, debug):
     monkeypatch.setenv("TRACEBACK", traceback)
     monkeypatch.setenv("DEBUG", debug)
-    write(disc.dir, "settings.py", "raise RuntimeError('broken settings')\n")
+    path = write(disc.dir, "settings.py", "SECRET = 'pw-in-source'\nraise RuntimeError('broken settings')\n")
     assert t.parse_django_settings() is None
     errors = disc.log.texts("error")
-    assert errors[0] == "⚠️ Debug - Error reading settings: broken settings"
+    # The file, the line and the kind; never the text of the line.
+    reason = f"{path}: line 2: RuntimeError: broken settings"
+    assert errors[0] == "⚠️ Debug - Error reading settings: " + reason
     if traceback == "yes":
         assert len(errors) == 2 and errors[1].startswith("Traceback (most recent call last)")
-        assert "RuntimeError: broken settings" in errors[1]
+        assert errors[1].rstrip().endswith("ConfigFileError: " + reason)
+        assert "pw-in-source" not in errors[1] and "raise RuntimeError" not in errors[1]
     else:
         assert len(errors) == 1
     if debug == "TRUE":
-        assert disc.log.texts("exception") == ["broken settings"]
-        assert disc.log.handled == [RuntimeError]
+        assert disc.log.texts("exception") == [reason]
+        assert disc.log.handled == [ConfigFileError]
     else:
         assert disc.log.texts("exception") == []
 

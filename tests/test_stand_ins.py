@@ -136,6 +136,15 @@ def test_load_env_knows_the_line_of_a_key(tmp_path, name, content, section, line
     assert cfg.lines[(id(container), "b" if section or name != ".env" else "B")] == line
 
 
+def test_load_env_read_errors_name_the_file(tmp_path):
+    # Opening works; reading fails with an I/O error.
+    with pytest.raises(OSError, match=r"\[Errno 5\].*'/proc/self/mem'"):
+        load_env("/proc/self/mem")
+    bom = tmp_path / "bom.json"
+    bom.write_text('\ufeff{"engine": "postgresql"}')
+    assert load_env(str(bom)).get("engine") == "postgresql"
+
+
 def run_python(code, **env):
     environment = {k: v for k, v in os.environ.items()
                    if k not in ("NO_LOGGING", "DEBUG", "FORCE_COLOR", "NO_COLOR", "TERM", "COLUMNS")}

@@ -30,4 +30,8 @@ inline nb::object setting(nb::handle settings, const char* key) {
   return has ? nb::object(settings[key]) : nb::none();
 }
 
+// The type of --limit, -ul and -dl: a whole number within 64 bits, else
+// ArgumentTypeError.
+nb::object int64_type();
+
 }  // namespace talvo::cli

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/args.hpp"
 #include "cli/cli.hpp"
 #include "core/completion.hpp"
 #include "core/data_format.hpp"
@@ -38,10 +39,10 @@ void add_debug(nb::handle p) {
                          "help"_a = "Enable debug mode");
 }
 
-void add_levels(const Grammar& g, nb::handle p) {
-  p.attr("add_argument")("-ul", "--up-level", "dest"_a = "up_level", "type"_a = g.int_type,
+void add_levels(const Grammar&, nb::handle p) {
+  p.attr("add_argument")("-ul", "--up-level", "dest"_a = "up_level", "type"_a = int64_type(),
                          "default"_a = 0, "help"_a = "Max deep up level config file search, default=0");
-  p.attr("add_argument")("-dl", "--down-level", "dest"_a = "down_level", "type"_a = g.int_type,
+  p.attr("add_argument")("-dl", "--down-level", "dest"_a = "down_level", "type"_a = int64_type(),
                          "default"_a = 1,
                          "help"_a = "Max deep down level config file search, default=1");
 }
@@ -162,7 +163,7 @@ void add_query(const Grammar& g, nb::handle commands) {
                          "help"_a = "SQL query to execute");
   p.attr("add_argument")("--readonly", "dest"_a = "readonly", "action"_a = "store_true",
                          "help"_a = "Prevent destructive operations");
-  p.attr("add_argument")("--limit", "dest"_a = "limit", "type"_a = g.int_type,
+  p.attr("add_argument")("--limit", "dest"_a = "limit", "type"_a = int64_type(),
                          "default"_a = nb::none(), "help"_a = "Limit rows displayed (default: 100)");
   add_debug(p);
   add_levels(g, p);

@@ -216,6 +216,7 @@ void run_command_line() {
   // What --where prints is the data; every message goes beside it.
   if (where) output::MessagesAside::set(true);
   nb::object db_config = discover_settings(args, given);
+  settings::require_readable_settings(args, db_config);
   if (where) {
     print_where(args);
     return;
@@ -236,12 +237,24 @@ void main_entry() {
   output::MessagesAside::set(false);
   terminated = false;
   TerminationHandler on_sigterm;
+  // What is still buffered for standard output fails here, not as the
+  // interpreter ends (where it would be a traceback and status 120).
   try {
-    run_command_line();
+    try {
+      run_command_line();
+    } catch (nb::python_error& e) {
+      if (e.matches(PyExc_SystemExit)) throw;
+      end_on(e);
+    } catch (std::exception& e) {
+      // A failure of the program's own C++ code: one line all the same.
+      print("❌ Error: " + core::error_text(e.what()), palette::error, true);
+      exit_process(1);
+    }
   } catch (nb::python_error& e) {
-    if (e.matches(PyExc_SystemExit)) throw;
-    end_on(e);
+    if (e.matches(PyExc_SystemExit)) output::flush_data();
+    throw;
   }
+  output::flush_data();
   if (command_failed()) exit_process(1);
 }
 

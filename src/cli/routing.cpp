@@ -8,8 +8,9 @@
 #include "bridge/coroutine.hpp"
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
-#include "output/prompt.hpp"
+#include "core/failure.hpp"
 #include "core/routes.hpp"
+#include "output/prompt.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::cli {
@@ -20,12 +21,6 @@ using output::password_prompt;
 using output::process_id;
 using output::read_password;
 
-// Tested by plain containment in the lower-cased error text, so ".*" in the
-// fourth phrase stands for itself.
-constexpr std::string_view kPermissionIndicators[] = {
-    "permission denied", "insufficient privilege",           "must be superuser",
-    "role .* does not have permission", "not authorized",    "permissionerror",
-};
 
 void print_help(nb::handle parser) {
   if (!parser.is_none()) parser.attr("print_help")();
@@ -53,11 +48,11 @@ bridge::Coroutine _dispatch(nb::object args, nb::object show_parser, nb::object 
   co_return nb::none();
 }
 
+// Only the server's own verdict: a settings file the program cannot read
+// says "permission denied" too, and no superuser password cures that.
 bool names_missing_privilege(const nb::python_error& e) {
-  std::string msg = text(nb::str(e.value()).attr("lower")());
-  for (auto phrase : kPermissionIndicators)
-    if (msg.find(phrase) != std::string::npos) return true;
-  return false;
+  nb::object state = nb::getattr(e.value(), "sqlstate", nb::none());
+  return nb::isinstance<nb::str>(state) && core::is_privilege_failure(utf8(state));
 }
 
 // Settles args.passwd for the retry; false when the operator gave none.

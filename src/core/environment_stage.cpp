@@ -148,6 +148,11 @@ std::optional<Found> environment_stage(const Environment& env,
   return found;
 }
 
+std::string application_name(const Environment& env) {
+  if (auto name = nonempty(lookup(env, "PGAPPNAME"))) return std::string(*name);
+  return "talvo";
+}
+
 std::optional<std::string> password_file_path(const Environment& env) {
   if (auto file = nonempty(lookup(env, "PGPASSFILE"))) return file;
   return in_home(env, ".pgpass");

@@ -38,6 +38,11 @@ Tls tls_variables(const Environment& env);
 std::optional<Found> environment_stage(const Environment& env,
                                        std::optional<std::string_view> service_file_text);
 
+// The application_name every session of the program reports to the server
+// (pg_stat_activity, the server log): PGAPPNAME, as libpq takes it, else
+// "talvo".
+std::string application_name(const Environment& env);
+
 // The password file: PGPASSFILE, else ~/.pgpass.
 std::optional<std::string> password_file_path(const Environment& env);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
+#include <vector>
 
 namespace talvo::core {
 
@@ -32,30 +34,146 @@ bool is_secret_key(std::string_view key) {
   return false;
 }
 
-std::string mask_url_passwords(std::string_view text) {
+namespace {
+
+struct Span {
+  std::size_t begin, end;
+};
+
+bool is_key_char(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// URL passwords: userinfo is what precedes the last "@" of the URL's
+// stretch of text, which ends where the next URL begins.
+void url_password_spans(std::string_view text, std::vector<Span>& spans) {
+  std::size_t at = text.find("://");
+  while (at != std::string_view::npos) {
+    const std::size_t start = at + 3;
+    const std::size_t next = text.find("://", start);
+    const std::size_t stretch_end = next == std::string_view::npos ? text.size() : next;
+    const std::size_t at_sign = text.rfind('@', stretch_end == 0 ? 0 : stretch_end - 1);
+    if (at_sign != std::string_view::npos && at_sign >= start) {
+      const std::size_t colon = text.find(':', start);
+      if (colon != std::string_view::npos && colon < at_sign) spans.push_back({colon + 1, at_sign});
+    }
+    at = next;
+  }
+}
+
+// Whether a further "key=" (or nothing at all) follows `at`.
+bool setting_follows(std::string_view text, std::size_t at) {
+  while (at < text.size() && is_blank(text[at])) ++at;
+  if (at == text.size()) return true;
+  std::size_t key_end = at;
+  while (key_end < text.size() && (is_key_char(text[key_end]) || text[key_end] == ' ')) ++key_end;
+  return key_end > at && key_end < text.size() && text[key_end] == '=';
+}
+
+// The end of a quoted value that opens at `quote`: a doubled quote or a
+// backslash-escaped one stands for itself.
+std::size_t closing_quote(std::string_view text, std::size_t quote) {
+  const char q = text[quote];
+  for (std::size_t i = quote + 1; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == q) {
+      if (i + 1 < text.size() && text[i + 1] == q) {
+        ++i;
+      } else {
+        return i;
+      }
+    }
+  }
+  return text.size();
+}
+
+std::size_t bare_value_end(std::string_view text, std::size_t start) {
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((c == ';' || c == '&' || is_blank(c) || c == '\n') && setting_follows(text, i + 1)) return i;
+  }
+  return text.size();
+}
+
+void setting_password_spans(std::string_view text, std::vector<Span>& spans) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (!is_key_char(text[i]) || (i > 0 && is_key_char(text[i - 1]))) {
+      ++i;
+      continue;
+    }
+    std::size_t key_end = i;
+    while (key_end < text.size() && is_key_char(text[key_end])) ++key_end;
+    std::size_t eq = key_end;
+    while (eq < text.size() && is_blank(text[eq])) ++eq;
+    if (eq == text.size() || text[eq] != '=' || !is_secret_key(text.substr(i, key_end - i))) {
+      i = key_end;
+      continue;
+    }
+    std::size_t value = eq + 1;
+    while (value < text.size() && is_blank(text[value])) ++value;
+    if (value < text.size() && (text[value] == '\'' || text[value] == '"')) {
+      const std::size_t close = closing_quote(text, value);
+      spans.push_back({value + 1, close});
+      i = close + 1;
+    } else {
+      const std::size_t end = bare_value_end(text, value);
+      spans.push_back({value, end});
+      i = end;
+    }
+  }
+}
+
+}  // namespace
+
+std::string mask_secrets(std::string_view text) {
+  std::vector<Span> spans;
+  url_password_spans(text, spans);
+  setting_password_spans(text, spans);
+  std::sort(spans.begin(), spans.end(), [](Span a, Span b) { return a.begin < b.begin; });
   std::string out;
   std::size_t at = 0;
-  while (true) {
-    std::size_t scheme_end = text.find("://", at);
-    if (scheme_end == std::string_view::npos) break;
-    std::size_t authority = scheme_end + 3;
-    std::size_t end = text.find_first_of("/?# \t\n'\"", authority);
-    if (end == std::string_view::npos) end = text.size();
-    std::size_t at_sign = text.rfind('@', end);
-    std::size_t colon = at_sign == std::string_view::npos || at_sign < authority
-                            ? std::string_view::npos
-                            : text.find(':', authority);
-    if (colon != std::string_view::npos && colon < at_sign) {
-      out.append(text.substr(at, colon + 1 - at));
-      out.append(mask_password(text.substr(colon + 1, at_sign - colon - 1)));
-      at = at_sign;
-    } else {
-      out.append(text.substr(at, end - at));
-      at = end;
-    }
+  for (Span s : spans) {
+    s.begin = std::max(s.begin, at);
+    if (s.end <= s.begin) continue;
+    out.append(text.substr(at, s.begin - at));
+    out.append(mask_password(text.substr(s.begin, s.end - s.begin)));
+    at = s.end;
   }
   out.append(text.substr(at));
   return out;
+}
+
+std::optional<std::int64_t> parse_limit(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  // Counted towards the negative side, which holds one more value.
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  std::int64_t value = 0;
+  bool digit_before = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '_' && digit_before && i + 1 < text.size() && text[i + 1] != '_') continue;
+    if (c < '0' || c > '9') return std::nullopt;
+    const int d = c - '0';
+    if (value < (kMin + d) / 10) return std::nullopt;
+    value = value * 10 - d;
+    digit_before = true;
+  }
+  if (!digit_before) return std::nullopt;
+  if (negative) return value;
+  if (value == kMin) return std::nullopt;
+  return -value;
 }
 
 std::optional<std::string_view> find_dangerous_keyword(std::string_view upper_text) {
@@ -83,6 +201,8 @@ std::optional<std::int64_t> row_limit(DataFormat format, std::optional<std::int6
 RowWindow row_window(std::optional<std::int64_t> limit) {
   if (!limit) return {};
   if (*limit >= 0) return {*limit, 0};
+  if (*limit == std::numeric_limits<std::int64_t>::min())
+    return {std::nullopt, std::numeric_limits<std::int64_t>::max()};
   return {std::nullopt, -*limit};
 }
 

@@ -69,7 +69,89 @@ std::size_t past_block_comment(std::string_view s, std::size_t at) {
   return s.size();
 }
 
+// The word at `at` (letters, digits, "_"), or empty.
+std::string_view word_at(std::string_view s, std::size_t at) {
+  std::size_t end = at;
+  while (end < s.size() && continues_name(s[end]) && s[end] != '$') ++end;
+  return s.substr(at, end - at);
+}
+
+bool same_word(std::string_view word, std::string_view upper) {
+  if (word.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    char c = word[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+// Past blanks and comments from `at`.
+std::size_t past_blanks_and_comments(std::string_view s, std::size_t at) {
+  while (at < s.size()) {
+    const char next = at + 1 < s.size() ? s[at + 1] : '\0';
+    if (is_blank(s[at])) {
+      ++at;
+    } else if (s[at] == '-' && next == '-') {
+      std::size_t line_end = s.find('\n', at);
+      at = line_end == std::string_view::npos ? s.size() : line_end + 1;
+    } else if (s[at] == '/' && next == '*') {
+      at = past_block_comment(s, at);
+    } else {
+      break;
+    }
+  }
+  return at;
+}
+
+struct ControlStatement {
+  std::string_view first, second;  // second: empty when the first word alone says it
+  std::string_view name;
+};
+
+// Two-word forms first, so COMMIT PREPARED is named as such.
+constexpr ControlStatement kControlStatements[] = {
+    {"PREPARE", "TRANSACTION", "PREPARE TRANSACTION"},
+    {"COMMIT", "PREPARED", "COMMIT PREPARED"},
+    {"ROLLBACK", "PREPARED", "ROLLBACK PREPARED"},
+    {"START", "TRANSACTION", "START TRANSACTION"},
+    {"BEGIN", "", "BEGIN"},
+    {"COMMIT", "", "COMMIT"},
+    {"END", "", "END"},
+    {"ROLLBACK", "", "ROLLBACK"},
+    {"ABORT", "", "ABORT"},
+    {"SAVEPOINT", "", "SAVEPOINT"},
+    {"RELEASE", "", "RELEASE"},
+};
+
 }  // namespace
+
+std::optional<std::string_view> transaction_control(std::string_view sql) {
+  const std::size_t first_at = past_blanks_and_comments(sql, 0);
+  const std::string_view first = word_at(sql, first_at);
+  if (first.empty()) return std::nullopt;
+  const std::string_view second =
+      word_at(sql, past_blanks_and_comments(sql, first_at + first.size()));
+  for (const ControlStatement& c : kControlStatements) {
+    if (!same_word(first, c.first)) continue;
+    if (c.second.empty() || same_word(second, c.second)) return c.name;
+  }
+  return std::nullopt;
+}
+
+std::string counted_statement(std::string_view body, std::optional<std::int64_t> limit,
+                              RowForm form) {
+  // Referred to twice, the statement is run once into a work table that
+  // both the count and the rows read; a data-modifying one (INSERT ...
+  // RETURNING) runs to its end whatever the limit.
+  std::string sql = "WITH talvo_rows AS MATERIALIZED (\n";
+  sql += body;
+  sql += "\n)\nSELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, ";
+  sql += form == RowForm::columns ? "talvo_rows.* FROM talvo_rows"
+                                  : "talvo_row::text FROM talvo_rows AS talvo_row";
+  if (limit) sql += " LIMIT " + std::to_string(*limit);
+  return sql;
+}
 
 bool refuses_wrapping(std::string_view sqlstate) {
   return sqlstate == "42601" || sqlstate == "0A000";

@@ -11,6 +11,13 @@ namespace talvo::db {
 
 namespace {
 
+constexpr const char* kInvalidCatalogName = "3D000";
+
+bool names_missing_database(const nb::python_error& e) {
+  nb::object state = nb::getattr(e.value(), "sqlstate", nb::none());
+  return nb::isinstance<nb::str>(state) && utf8(state) == kInvalidCatalogName;
+}
+
 [[noreturn]] void raise(PyObject* type, const std::string& msg) {
   PyErr_SetString(type, msg.c_str());
   throw nb::python_error();
@@ -19,14 +26,27 @@ namespace {
 }  // namespace
 
 
-nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port) {
+bridge::Coroutine connect_as_superuser(nb::object args, nb::object host, nb::object port) {
   core::Values target = settings::command_target(args, core::Purpose::superuser).values;
   // The command has settled the server it works on (create reads talvo.ini
   // for it).
   core::Source settled{core::Source::Kind::option, "the command's server", {}, 0};
   target[core::Setting::host] = settings::value_of(host, settled);
   target[core::Setting::port] = settings::value_of(port, settled);
-  return open_connection(std::move(target)).to_python();
+  auto on = [&](const char* database) {
+    core::Values t = target;
+    t[core::Setting::database] = {database, {core::Source::Kind::default_value, "the maintenance database", {}, 0}};
+    return t;
+  };
+  bool missing = false;
+  try {
+    co_return co_await open_connection(on(kMaintenanceDatabase));
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e) || !names_missing_database(e)) throw;
+    missing = true;
+  }
+  if (missing) co_return co_await open_connection(on(kFallbackDatabase));
+  co_return nb::none();
 }
 
 void print_traceback(const nb::python_error& e) {

@@ -17,8 +17,15 @@ namespace talvo::db {
 using output::ask_password;
 using output::read_line;
 
-// The driver's connect for the superuser on the maintenance database.
-nb::object connect_as_superuser(nb::handle args, nb::handle host, nb::handle port);
+// The driver's connect for the superuser on the maintenance database:
+// postgres, else template1 where postgres does not exist, as createdb and
+// dropdb choose it. A session on template1 would keep every CREATE DATABASE
+// of the server waiting ("source database is being accessed by other
+// users"), so it is only the fallback.
+bridge::Coroutine connect_as_superuser(nb::object args, nb::object host, nb::object port);
+
+inline constexpr const char* kMaintenanceDatabase = "postgres";
+inline constexpr const char* kFallbackDatabase = "template1";
 
 // tprint(e) when the module has an exception printer, else the standard
 // traceback text with a plain print.

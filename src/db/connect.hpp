@@ -12,8 +12,9 @@ namespace talvo::db {
 // A server that accepts and never answers must not hold a command longer.
 inline constexpr int kConnectTimeoutSeconds = 10;
 
-// asyncpg.connect to `target`, TLS settings included, within the time
-// limit; a server silent past the limit raises TimeoutError saying so.
+// asyncpg.connect to `target`, TLS settings included, with the
+// application_name (PGAPPNAME, else talvo) and the time limit; a server
+// silent past the limit raises TimeoutError saying so.
 bridge::Coroutine open_connection(core::Values target);
 
 }  // namespace talvo::db

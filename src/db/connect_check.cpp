@@ -17,13 +17,8 @@ bridge::Coroutine connect(nb::object database, nb::object user, nb::object passw
   nb::module_::import_("asyncpg");
   std::optional<nb::python_error> failure;
   try {
-    core::Source given{core::Source::Kind::option, "connect's arguments", {}, 0};
-    core::Values target;
-    target[core::Setting::database] = settings::value_of(database, given);
-    target[core::Setting::user] = settings::value_of(user, given);
-    target[core::Setting::password] = settings::value_of(password, given);
-    target[core::Setting::host] = settings::value_of(host, given);
-    target[core::Setting::port] = settings::value_of(port, given);
+    core::Values target =
+        settings::argument_values(host, port, user, password, database, "connect");
     nb::object conn = co_await open_connection(settings::with_command_tls(std::move(target)));
     co_return conn;
   } catch (const nb::python_error& e) {

@@ -50,22 +50,10 @@ void announce(const core::Values& v) {
   // None, so its own password-file lookup applies.
   const core::Value& password = v[Setting::password];
   std::string mask = password.text ? core::mask_password(*password.text) : "";
-  print("🔍 Using host=" + text(settings::as_text(v[Setting::host])) +
-            ", user=" + text(settings::as_text(v[Setting::user])) +
-            ", db=" + text(settings::as_text(v[Setting::database])) + ", passwd=" + mask,
+  print("🔍 Using host=" + visible(settings::as_text(v[Setting::host])) +
+            ", user=" + visible(settings::as_text(v[Setting::user])) +
+            ", db=" + visible(settings::as_text(v[Setting::database])) + ", passwd=" + mask,
         palette::info);
-}
-
-core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
-                             nb::handle password, nb::handle database) {
-  core::Source given{core::Source::Kind::option, "get_connection's arguments", {}, 0};
-  core::Values v;
-  v[core::Setting::host] = settings::value_of(host, given);
-  v[core::Setting::port] = settings::value_of(port, given);
-  v[core::Setting::user] = settings::value_of(user, given);
-  v[core::Setting::password] = settings::value_of(password, given);
-  v[core::Setting::database] = settings::value_of(database, given);
-  return v;
 }
 
 core::Values connect_target(nb::handle host, nb::handle port, nb::handle user,
@@ -73,7 +61,7 @@ core::Values connect_target(nb::handle host, nb::handle port, nb::handle user,
                             nb::handle settings_path, nb::handle up, nb::handle down) {
   settings::DiscoveryScope scope;
   core::ConnectInputs in;
-  in.arguments = argument_values(host, port, user, password, database);
+  in.arguments = settings::argument_values(host, port, user, password, database, "get_connection");
   in.settings_first = auto_settings;
   if (auto_settings) {
     in.settings = settings::settings_values(routine("parse_django_settings")(

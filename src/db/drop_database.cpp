@@ -52,7 +52,7 @@ bridge::Coroutine drop_database(nb::object args) {
     log("notice", "host     : " + text(arg(args, "hostname")));
     log("notice", "port     : " + text(arg(args, "port")));
     const std::string name = sql_name(database);
-    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")),
+    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")).to_python(),
                         [&](nb::object conn) { return drop(std::move(conn), database, name); });
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;

@@ -34,7 +34,7 @@ bridge::Coroutine drop_user(nb::object args) {
 
   try {
     const std::string name = sql_name(username);
-    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")),
+    co_await in_session(connect_as_superuser(args, arg(args, "hostname"), arg(args, "port")).to_python(),
                         [&](nb::object conn) { return drop_role(std::move(conn), username, name); });
   } catch (const nb::python_error& e) {
     if (!is_ordinary(e)) throw;

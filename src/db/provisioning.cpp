@@ -24,10 +24,13 @@ struct NewRole {
   nb::object database = nb::str("");
   nb::object host;
   nb::object port;
+  // Where the new role's session goes: the database the superuser's session
+  // found to be the maintenance database.
+  nb::object maintenance = nb::str(kMaintenanceDatabase);
 };
 
 int trace(const NewRole& r, const bridge::Visit& visit) {
-  return visit(r.username, r.password, r.database, r.host, r.port);
+  return visit(r.username, r.password, r.database, r.host, r.port, r.maintenance);
 }
 
 std::string summary(const NewRole& r) {
@@ -104,7 +107,7 @@ void print_inputs(const NewRole& r) {
 
 // The role step, over the superuser connection. The role's password goes
 // out in the stored form the server asks for, never in clear.
-bridge::Coroutine start(nb::object args, const NewRole& role) {
+bridge::Coroutine start(nb::object args, NewRole& role) {
   log("info", "args.user: " + text(arg(args, "user")));
   log("info", "args.password: " + output::masked_text(arg(args, "password")));
   log("info", "HOST: " + text(role.host));
@@ -117,8 +120,10 @@ bridge::Coroutine start(nb::object args, const NewRole& role) {
     held.hold(co_await connect_as_superuser(args, role.host, role.port));
     bridge::Traced<> conn = held.get();
     const std::string name = sql_name(role.username);
-    std::string encryption =
-        text(co_await conn.attr("fetchval")("SELECT current_setting('password_encryption')"));
+    bridge::Traced<> session = co_await conn.attr("fetchrow")(
+        "SELECT current_setting('password_encryption'), current_database()");
+    std::string encryption = text(session[0]);
+    role.maintenance = session[1];
     // The role is stored under the name as given, so that is the md5 salt.
     std::string literal =
         sql_literal(role_password_verifier(role.password, encryption, text(role.username)));
@@ -151,8 +156,11 @@ void report_role_failure(nb::handle args, const nb::python_error& e) {
     ask_password(user);
     return;
   }
+  // The trace when asked for, then the line, which ends the command with
+  // status 1 either way.
   if (env_flag("TRACEBACK")) {
     output::print_exception(e);
+    fail("❌ Error (superuser connection): " + message(e));
     return;
   }
   fail("❌ Error (superuser connection): " + message(e));
@@ -201,7 +209,9 @@ bridge::Coroutine create_database(nb::object conn, const NewRole& role, const st
 }
 
 // The database step, over a connection as the new role, so the role owns
-// what it creates.
+// what it creates. The session stays off template1, the template every
+// CREATE DATABASE copies: while anyone is connected to it, the server
+// refuses them all.
 bridge::Coroutine database_step(const NewRole& role) {
   log("warning", "username = " + text(role.username));
   log("warning", "password = " + output::masked_text(role.password));
@@ -211,7 +221,7 @@ bridge::Coroutine database_step(const NewRole& role) {
   HeldConnection held;
   bridge::Traced<std::optional<nb::python_error>> failure;
   try {
-    bridge::Traced<> conn = co_await routine("connect")("database"_a = "template1",
+    bridge::Traced<> conn = co_await routine("connect")("database"_a = role.maintenance,
                                                         "user"_a = role.username,
                                                         "password"_a = role.password,
                                                         "host"_a = role.host, "port"_a = role.port);
@@ -234,10 +244,8 @@ bridge::Coroutine database_step(const NewRole& role) {
   }
   if (!failure) co_return nb::none();
   co_await close_connection(held);
-  if (env_flag("TRACEBACK"))
-    print_traceback(*failure);
-  else
-    fail("❌ Error (new user connection): " + message(*failure));
+  if (env_flag("TRACEBACK")) print_traceback(*failure);
+  fail("❌ Error (new user connection): " + message(*failure));
   co_return nb::none();
 }
 
@@ -300,7 +308,7 @@ NewRole gather_inputs(nb::handle args) {
 }
 
 bridge::Coroutine create_user_db(nb::object args) {
-  const bridge::Traced<NewRole> role = gather_inputs(args);
+  bridge::Traced<NewRole> role = gather_inputs(args);
   if (!name_fits(role.username, "User") || !name_fits(role.database, "Database"))
     co_return nb::none();
   print_inputs(role);

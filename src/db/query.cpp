@@ -26,6 +26,9 @@ namespace {
 
 constexpr const char* kQueryRequired = "❌ Query required. Use -q/--query";
 constexpr const char* kDestructive = "❌ Destructive queries not allowed in read-only mode";
+constexpr const char* kEndsTransaction = " not allowed in read-only mode: it ends the transaction";
+constexpr const char* kBadLimit =
+    "❌ --limit must be a whole number from -9223372036854775808 to 9223372036854775807";
 constexpr const char* kNoRows = "✅ Query executed. No rows returned.";
 constexpr const char* kExecuted = "✅ Query executed successfully";
 constexpr const char* kResultsTitle = "Query Results";
@@ -85,8 +88,22 @@ constexpr const char* kJsonSession = "SET DateStyle = ISO; SET bytea_output = he
 
 constexpr const char* kSyntaxError = "42601";
 
+// What a read-only statement may have started in the session that outlives
+// the transaction (a session advisory lock, a prepared statement, a temporary
+// table's schema) goes with it before the command ends.
+constexpr const char* kLeaveNothing = "DISCARD ALL";
+
 nb::object query_text(nb::handle args) { return arg(args, "query"); }
 bool read_only(nb::handle args) { return truthy(arg(args, "readonly")); }
+
+bool limit_fits(nb::handle args) {
+  nb::object limit = arg(args, "limit");
+  if (limit.is_none()) return true;
+  int overflow = 0;
+  PyLong_AsLongLongAndOverflow(limit.ptr(), &overflow);
+  if (PyErr_Occurred()) throw nb::python_error();
+  return overflow == 0;
+}
 
 bool admit(nb::handle args) {
   nb::object query = query_text(args);
@@ -95,10 +112,20 @@ bool admit(nb::handle args) {
     fail(kQueryRequired);
     return false;
   }
+  if (!limit_fits(args)) {
+    fail(kBadLimit);
+    return false;
+  }
   if (read_only(args)) {
     std::string upper = text(query.attr("upper")());
     if (core::find_dangerous_keyword(upper)) {
       fail(kDestructive);
+      return false;
+    }
+    // A prepared transaction outlives the session and everything rolled
+    // back; a COMMIT would end the read-only transaction early.
+    if (auto control = core::transaction_control(utf8(query))) {
+      fail("❌ " + std::string(*control) + kEndsTransaction);
       return false;
     }
   }
@@ -294,6 +321,7 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
     if (reading) {
       co_await output::waiting(kRunning, statement.attr("fetch")());
       co_await conn.attr("execute")(kRollback);
+      co_await conn.attr("execute")(kLeaveNothing);
     } else {
       co_await output::waiting(kRunning, conn.attr("execute")(query_text(args)));
     }
@@ -314,6 +342,7 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
     auto total = nb::cast<std::int64_t>(
         co_await rows_into_table(conn, statement, body, *limit, table));
     co_await conn.attr("execute")(end);
+    if (reading) co_await conn.attr("execute")(kLeaveNothing);
     table->out.finish(false);
     if (total == 0) print(kNoRows, palette::success);
     if (core::rows_left_out(total, limit)) print_showing(*limit, total);
@@ -325,6 +354,7 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
   auto total = nb::cast<std::int64_t>(co_await export_rows(
       conn, statement, body, out, limit.has_value(), format == core::DataFormat::csv));
   co_await conn.attr("execute")(end);
+  if (reading) co_await conn.attr("execute")(kLeaveNothing);
   // Only now is the result whole: a JSON array left open says it is not.
   out->writer.end();
   out->drain(true);

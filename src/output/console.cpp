@@ -4,6 +4,7 @@
 #include "output/output.hpp"
 
 #include <string>
+#include <utility>
 
 #include "core/terminal.hpp"
 
@@ -19,6 +20,9 @@ void require_str(nb::handle value, const char* what) {
 
 bool messages_aside = false;
 bool messages_discarded = false;
+
+// What Python makes of a descriptor 1 that was closed before it started.
+constexpr const char* kClosed = "it is closed";
 
 nb::object new_console() {
   return nb::module_::import_("rich.console").attr("Console")("stderr"_a = messages_aside);
@@ -36,6 +40,35 @@ void discard_standard_output() {
     if (!is_ordinary(e)) throw;  // no descriptor to point elsewhere: nothing to do
   }
 }
+
+}  // namespace
+
+void standard_output_failed(const nb::python_error& e) {
+  discard_standard_output();
+  // A reader that stopped reading (head, a pager quit early) wants nothing
+  // more, this line included; rich ends the same way.
+  if (e.matches(PyExc_BrokenPipeError)) exit_process(1);
+  standard_output_failed(message(e));
+}
+
+void standard_output_failed(const std::string& reason) {
+  // Said once: the way out flushes standard output once more.
+  static bool said = false;
+  if (std::exchange(said, true)) exit_process(1);
+  const std::string line = "❌ Error: cannot write to standard output: " + reason + "\n";
+  try {
+    nb::object err = nb::module_::import_("sys").attr("stderr");
+    if (!err.is_none()) {
+      err.attr("write")(nb::str(line.data(), line.size()));
+      err.attr("flush")();
+    }
+  } catch (nb::python_error& again) {
+    if (!is_ordinary(again)) throw;  // no standard error either: the status says it
+  }
+  exit_process(1);
+}
+
+namespace {
 
 // Messages carry names and server error texts; a control character in them
 // must not reach the terminal as a command. Line feeds are kept: a server
@@ -55,6 +88,7 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   if (!bgcolor.is_none()) require_str(bgcolor, "bgcolor must be a str or None");
   require_str(end, "end must be a str");
   if (messages_discarded) return;
+  if (!messages_aside && standard_output().is_none()) standard_output_failed(kClosed);
 
   nb::object console = new_console();
   nb::dict style_kwargs;
@@ -68,7 +102,12 @@ void rich_print(nb::object msg, nb::object color, nb::object bgcolor, nb::object
   // Soft wrapping leaves line breaks to the terminal: a message is one line of
   // output however wide, so a printed command (the pg_dump line) can be
   // copied and run as it stands.
-  console.attr("print")(styled, "end"_a = end, "soft_wrap"_a = true);
+  try {
+    console.attr("print")(styled, "end"_a = end, "soft_wrap"_a = true);
+  } catch (nb::python_error& e) {
+    if (!messages_aside && e.matches(PyExc_OSError)) standard_output_failed(e);
+    throw;
+  }
 }
 
 void print_handled_exception() { new_console().attr("print_exception")(); }
@@ -84,6 +123,7 @@ bool MessagesAside::discarded() { return messages_discarded; }
 
 void write_data(std::string_view bytes) {
   nb::object out = standard_output();
+  if (out.is_none()) standard_output_failed(kClosed);
   try {
     out.attr("flush")();
     nb::object binary = nb::getattr(out, "buffer", nb::none());
@@ -92,21 +132,26 @@ void write_data(std::string_view bytes) {
     else
       binary.attr("write")(nb::bytes(bytes.data(), bytes.size()));
   } catch (nb::python_error& e) {
-    if (e.matches(PyExc_BrokenPipeError)) discard_standard_output();
+    if (e.matches(PyExc_OSError)) standard_output_failed(e);
     throw;
   }
 }
 
 void flush_data() {
   try {
-    standard_output().attr("flush")();
+    nb::object out = standard_output();
+    if (out.is_none()) standard_output_failed(kClosed);
+    out.attr("flush")();
   } catch (nb::python_error& e) {
-    if (e.matches(PyExc_BrokenPipeError)) discard_standard_output();
+    if (e.matches(PyExc_OSError)) standard_output_failed(e);
     throw;
   }
 }
 
 void print_exception(const nb::python_error& e) {
+  // An error raised by the program itself, never through a Python frame,
+  // has no trace to show; its one line says it all.
+  if (!e.traceback().is_valid() || e.traceback().is_none()) return;
   HandledException handled(e);
   routine("print_exception")();
 }

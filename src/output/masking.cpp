@@ -12,7 +12,7 @@ nb::object masked_at(nb::handle value, int depth) {
   if (depth > kMaxNesting) return nb::borrow(value);
   if (nb::isinstance<nb::str>(value)) {
     std::string original = utf8(value);
-    std::string shown = core::mask_url_passwords(original);
+    std::string shown = core::mask_secrets(original);
     if (shown == original) return nb::borrow(value);
     return nb::str(shown.data(), shown.size());
   }

@@ -1,7 +1,8 @@
 // What the program asks at the keyboard: masked passwords and typed
-// confirmations. One rule for all of them: when nothing can be typed (the
+// confirmations. Two rules for all of them: when nothing can be typed (the
 // input is closed), the command ends there with "nothing typed; aborted" and
-// status 1, having changed nothing more.
+// status 1; Ctrl-C ends it at once with "❌ Interrupted" and status 130. In
+// both cases it has changed nothing more.
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "core/readout.hpp"
 #include "settings/aliases.hpp"
 #include "settings/paths.hpp"
 #include "settings/scope.hpp"
@@ -124,6 +125,33 @@ nb::object read_django_settings(nb::handle settings_path, const std::string& pat
   return nb::none();
 }
 
+// The parser's own message may quote a piece of the URL (a port that is no
+// number: with a raw "/" in the password, a piece of the password). The
+// error is logged under the URL as masked instead, with its kind and trace.
+void log_unusable_url(const nb::python_error& e, nb::handle cfg, nb::handle keys) {
+  std::string url;
+  for (std::string_view key : core::kUrlKeys) {
+    if (!contains(keys, key)) continue;
+    nb::object value = cfg.attr("get")(nb::str(key.data(), key.size()));
+    if (nb::isinstance<nb::str>(value)) url = core::mask_secrets(utf8(value));
+    break;
+  }
+  const std::string msg = "connection URL " + core::visible_text(url) + " does not parse (" +
+                          text(e.type().attr("__name__")) + ")";
+  nb::object safe;
+  try {
+    safe = e.type()(nb::str(msg.data(), msg.size()));
+  } catch (nb::python_error& again) {
+    if (!is_ordinary(again)) throw;
+    safe = nb::handle(PyExc_ValueError)(nb::str(msg.data(), msg.size()));
+  }
+  if (e.traceback().is_valid()) PyException_SetTraceback(safe.ptr(), e.traceback().ptr());
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(safe.ptr())), safe.ptr());
+  nb::python_error shown;
+  HandledException handling(shown);
+  logger().attr("exception")(shown.value());
+}
+
 // A connection URL wins when it names a PostgreSQL host, user and database;
 // anything less (or a URL that does not parse) leaves the individual keys.
 nb::object read_connection_url(nb::handle cfg, nb::handle keys, const std::string& path) {
@@ -153,8 +181,7 @@ nb::object read_connection_url(nb::handle cfg, nb::handle keys, const std::strin
     }
   } catch (nb::python_error& e) {
     if (!is_ordinary(e)) throw;
-    HandledException handling(e);
-    logger().attr("exception")(e.value());
+    log_unusable_url(e, cfg, keys);
   }
   return nb::none();
 }
@@ -185,7 +212,7 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
 
   for (std::string_view engine_key : core::kEngineKeys) {
     if (!config_qualifies_under(cfg, engine_key)) continue;
-    print("📄 Found config at: " + path, info_color);
+    print("📄 Found config at: " + core::visible_text(path), info_color);
     announce_settings_file(path);
     nb::object settings = store_in_cache(assemble_settings(cfg, core::config_aliases, path), path);
     dump_user_and_database_keys(cfg);
@@ -194,10 +221,19 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   return nb::none();
 }
 
+// A file that could not be loaded, as opposed to one that was read and did
+// not qualify, or one left unread for its size (already named on its own
+// line, and no more a failure than a file that is not there).
+bool unreadable_file(const nb::python_error& e) {
+  if (nb::hasattr(e.value(), "skipped")) return false;
+  return e.matches(PyExc_OSError) ||
+         e.matches(nb::module_::import_("talvo.envloader").attr("ConfigFileError"));
+}
+
 void report_error(const nb::python_error& e) {
   HandledException handling(e);
   log("error", "⚠️ Debug - Error reading settings: " + message(e));
-  note_unreadable(message(e));
+  if (unreadable_file(e)) note_unreadable(message(e));
   if (env_flag("TRACEBACK")) {
     nb::object trace = nb::module_::import_("traceback").attr("format_exc")();
     logger().attr("error")(trace);

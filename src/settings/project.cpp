@@ -267,21 +267,30 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
   }
   if (auto found = environment_look(env)) {
     log("info", "settings from the environment: " + found->framework);
-    print("📄 Found settings in the environment: " + found->framework, palette::info);
+    print("📄 Found settings in the environment: " + core::visible_text(found->framework),
+          palette::info);
     return keep_found(*found, given);
   }
   return settings;
+}
+
+void require_readable_settings(nb::handle args, nb::handle settings) {
+  std::optional<std::string> reason = first_unreadable();
+  if (!reason || (!truthy(arg(args, "CONFIG_FILE")) && names_database(settings))) return;
+  nb::object kind = nb::module_::import_("talvo.envloader").attr("ConfigFileError");
+  PyErr_SetString(kind.ptr(), reason->c_str());
+  throw nb::python_error();
 }
 
 void print_nothing_found_hint(nb::handle args) {
   if (auto reason = first_unreadable()) print("⚠️ Could not read settings: " + *reason, palette::warning);
   nb::module_ os = nb::module_::import_("os");
   nb::object config_file = arg(args, "CONFIG_FILE");
-  std::string start = text(os.attr("path").attr("realpath")(os.attr("getcwd")()));
-  std::string named = truthy(config_file) ? text(config_file) : std::string();
-  // The root as a message shows a path: what is not UTF-8, escaped.
+  std::string start = visible(os.attr("path").attr("realpath")(os.attr("getcwd")()));
+  std::string named = truthy(config_file) ? visible(config_file) : std::string();
+  // The root as a message shows a path: what is not UTF-8 or not printable, escaped.
   std::optional<core::ProjectPlan> shown = last_plan();
-  if (shown) shown->root = text(fs_text(shown->root));
+  if (shown) shown->root = visible(fs_text(shown->root));
   const core::ProjectPlan* plan = shown && named.empty() ? &*shown : nullptr;
   print(core::nothing_found_hint(start, depth(args, "up_level", 0), depth(args, "down_level", 1),
                                  named, plan),

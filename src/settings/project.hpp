@@ -14,6 +14,13 @@ namespace talvo::settings {
 // there, as libpq decodes them.
 nb::object discover_for_command(nb::handle args, const GivenOptions& given);
 
+// A settings file that could not be read (malformed, unreadable, a
+// settings.py that raised) is an error of the command, named by its file,
+// when it was named before the command, or when no other file gave the
+// database: going on would connect somewhere the operator never meant.
+// Raises it then; otherwise does nothing.
+void require_readable_settings(nb::handle args, nb::handle settings);
+
 // The line that follows "Database name required": what was looked at, where.
 void print_nothing_found_hint(nb::handle args);
 

@@ -7,8 +7,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "core/interpolation.hpp"
 #include "core/search.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 
 namespace talvo::settings {
@@ -97,21 +99,113 @@ void withdraw(const std::vector<std::pair<nb::object, nb::object>>& added) {
   }
 }
 
+// While a project's settings file runs, what it prints goes to standard
+// error: standard output may carry a command's CSV or JSON.
+class OutputAside {
+ public:
+  OutputAside() : sys_(nb::module_::import_("sys")), saved_(sys_.attr("stdout")) {
+    sys_.attr("stdout") = sys_.attr("stderr");
+  }
+  ~OutputAside() {
+    undo_quietly([&] { sys_.attr("stdout") = saved_; });
+  }
+  OutputAside(const OutputAside&) = delete;
+  OutputAside& operator=(const OutputAside&) = delete;
+
+ private:
+  nb::module_ sys_;
+  nb::object saved_;
+};
+
+bool in_file(nb::handle trace, const std::string& file) {
+  nb::object name = trace.attr("tb_frame").attr("f_code").attr("co_filename");
+  return nb::isinstance<nb::str>(name) && absolute(name) == file;
+}
+
+// The line of the settings file the error came from: the deepest frame of
+// that file, or where a syntax error stands.
+long error_line(nb::handle error, nb::handle trace, const std::string& file) {
+  if (PyErr_GivenExceptionMatches(error.ptr(), PyExc_SyntaxError)) {
+    nb::object line = nb::getattr(error, "lineno", nb::none());
+    return PyLong_Check(line.ptr()) ? nb::cast<long>(line) : 0;
+  }
+  long line = 0;
+  for (nb::object t = nb::borrow(trace); !t.is_none(); t = t.attr("tb_next"))
+    if (in_file(t, file)) line = nb::cast<long>(t.attr("tb_lineno"));
+  return line;
+}
+
+// The traceback up to the settings file's first frame, which is where the
+// program's own frames end: a traceback printed for --debug or TRACEBACK
+// then shows no line of the file, nor of what the file imported.
+nb::object trace_before(nb::object trace, const std::string& file) {
+  nb::object previous = nb::none();
+  for (nb::object t = trace; !t.is_none(); t = t.attr("tb_next")) {
+    if (in_file(t, file)) {
+      if (previous.is_none()) return nb::none();
+      previous.attr("tb_next") = nb::none();
+      return trace;
+    }
+    previous = t;
+  }
+  return trace;
+}
+
+std::string error_detail(nb::handle error) {
+  try {
+    if (PyErr_GivenExceptionMatches(error.ptr(), PyExc_SyntaxError)) {
+      nb::object msg = nb::getattr(error, "msg", nb::none());
+      return msg.is_none() ? std::string() : text(msg);
+    }
+    return text(error);
+  } catch (nb::python_error& e) {
+    if (!is_ordinary(e)) throw;
+    return std::string();  // an error whose text cannot be had
+  }
+}
+
+// Whatever a settings file raises, Ctrl-C aside, is an error of that file
+// (GeneratorExit and other BaseException kinds too, which would otherwise
+// end the program with a traceback that names no file), told by its file,
+// line and kind, never by the line's text.
+[[noreturn]] void raise_file_error(nb::handle path, const nb::python_error& e) {
+  const std::string file = absolute(path);
+  nb::object error = nb::borrow(e.value());
+  nb::object trace = e.traceback().is_valid() ? nb::borrow(e.traceback()) : nb::none();
+  const std::string msg =
+      core::file_error_text(text(path), error_line(error, trace, file),
+                            text(error.type().attr("__name__")), error_detail(error));
+  nb::object kind = nb::module_::import_("talvo.envloader").attr("ConfigFileError");
+  nb::object raised = kind(nb::str(msg.data(), msg.size()));
+  raised.attr("__suppress_context__") = true;
+  nb::object kept = trace_before(trace, file);
+  if (!kept.is_none()) PyException_SetTraceback(raised.ptr(), kept.ptr());
+  PyErr_SetObject(kind.ptr(), raised.ptr());
+  throw nb::python_error();
+}
+
 nb::object run_settings_file(nb::handle path) {
   nb::object env_file = project_env_file(path);
   auto added = env_file.is_none() ? decltype(expose(env_file)){} : expose(env_file);
   std::optional<std::string> exited;
+  std::optional<nb::python_error> failure;
   nb::object module;
   try {
+    OutputAside aside;
     module = routine("load_settings_from_path")(path);
   } catch (nb::python_error& e) {
     withdraw(added);
-    if (!e.matches(PyExc_SystemExit)) throw;
-    exited = text(e.value().attr("code"));
+    if (e.matches(PyExc_KeyboardInterrupt)) throw;
+    if (e.matches(PyExc_SystemExit))
+      exited = text(e.value().attr("code"));
+    else
+      failure.emplace(std::move(e));
   }
+  if (failure) raise_file_error(path, *failure);
   if (exited) {
     std::string msg = text(path) + " called sys.exit(" + *exited + ") while being read";
-    PyErr_SetString(PyExc_RuntimeError, msg.c_str());
+    nb::object kind = nb::module_::import_("talvo.envloader").attr("ConfigFileError");
+    PyErr_SetString(kind.ptr(), msg.c_str());
     throw nb::python_error();
   }
   withdraw(added);
@@ -162,7 +256,7 @@ GivenOptions given_options() { return scope ? scope->given : GivenOptions{}; }
 
 void announce_settings_file(const std::string& path) {
   if (scope && !scope->announced.insert(path).second) return;
-  print("📄 Found settings at: " + path, palette::info);
+  print("📄 Found settings at: " + core::visible_text(path), palette::info);
 }
 
 core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }
@@ -175,7 +269,7 @@ std::optional<std::string> described_file() { return scope ? scope->described : 
 
 void announce_skipped(const std::string& reason) {
   if (scope && !scope->announced.insert("skipped: " + reason).second) return;
-  print("⚠️ Skipped " + reason, palette::warning);
+  print("⚠️ Skipped " + core::visible_text(reason), palette::warning);
 }
 
 nb::object load_config(nb::handle path) {

@@ -6,6 +6,7 @@
 #include "core/aliases.hpp"
 #include "core/connection_url.hpp"
 #include "core/origins.hpp"
+#include "core/terminal.hpp"
 #include "output/palette.hpp"
 #include "settings/environment.hpp"
 #include "settings/scope.hpp"
@@ -124,6 +125,18 @@ nb::object as_port(const core::Value& v) {
   return nb::module_::import_("builtins").attr("int")(decoded(*v.text));
 }
 
+core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
+                             nb::handle password, nb::handle database, const char* routine) {
+  core::Source given{Kind::option, std::string(routine) + "'s arguments", {}, 0};
+  core::Values v;
+  v[Setting::host] = value_of(host, given);
+  v[Setting::port] = value_of(port, given);
+  v[Setting::user] = value_of(user, given);
+  v[Setting::password] = value_of(password, given);
+  v[Setting::database] = value_of(database, given);
+  return v;
+}
+
 void add_key_lines(core::Values& values) {
   add_lines([&](auto&& visit) {
     for (core::Value& v : values.at) visit(v.source);
@@ -190,7 +203,7 @@ std::optional<core::Values> connection_file_values(nb::handle up, nb::handle dow
     if (!nb::isinstance<nb::str>(engine) ||
         !core::engine_names_postgres(utf8(engine), core::EngineRule::connection_file))
       continue;
-    if (announce) print("📄 Found config at: " + where, palette::info);
+    if (announce) print("📄 Found config at: " + core::visible_text(where), palette::info);
     core::Values v;
     v[Setting::host] = first_held(cfg, core::kConnectionFileHostKeys, where);
     v[Setting::port] = first_held(cfg, core::kConnectionFilePortKeys, where);

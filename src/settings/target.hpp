@@ -17,6 +17,11 @@ core::Value value_of(nb::handle v, core::Source source);
 nb::object as_text(const core::Value& v);  // str, or None
 nb::object as_port(const core::Value& v);  // int, or None: a decimal text is read as its number
 
+// The five connection values a routine was called with, `routine` named as
+// their source.
+core::Values argument_values(nb::handle host, nb::handle port, nb::handle user,
+                             nb::handle password, nb::handle database, const char* routine);
+
 // Where a settings dictionary came from, noted by whoever makes it, so the
 // sources of its values can be told when it is used. `first_look`: the
 // plain discovery found it (rather than a later look at the project or the

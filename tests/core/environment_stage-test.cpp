@@ -56,3 +56,9 @@ TEST(PasswordFile, FirstMatchingLine) {
   EXPECT_FALSE(password_file_mode_ok(0100640));
   EXPECT_FALSE(password_file_mode_ok(0100604));
 }
+
+TEST(ApplicationName, PgAppNameElseTalvo) {
+  EXPECT_EQ(application_name({}), "talvo");
+  EXPECT_EQ(application_name({{"PGAPPNAME", ""}}), "talvo");
+  EXPECT_EQ(application_name({{"PGAPPNAME", "nightly-report"}}), "nightly-report");
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace talvo::core;
 
 TEST(FormatGigabytes, MatchesPythonPercentTwoF) {
@@ -75,6 +77,25 @@ TEST(RowWindow, FirstRowsOrAllButTheLast) {
   EXPECT_EQ(row_window(100), (RowWindow{100, 0}));
   EXPECT_EQ(row_window(0), (RowWindow{0, 0}));
   EXPECT_EQ(row_window(-2), (RowWindow{std::nullopt, 2}));
+  // Negating the most negative limit would overflow.
+  EXPECT_EQ(row_window(std::numeric_limits<std::int64_t>::min()),
+            (RowWindow{std::nullopt, std::numeric_limits<std::int64_t>::max()}));
+}
+
+TEST(ParseLimit, WhatIntReadsWithinSixtyFourBits) {
+  struct Case { const char* text; std::optional<std::int64_t> value; };
+  const Case cases[] = {
+      {"5", 5}, {"-2", -2}, {"+7", 7}, {"0", 0}, {"-0", 0}, {"007", 7}, {" 12\n", 12},
+      {"1_000", 1000},
+      {"9223372036854775807", std::numeric_limits<std::int64_t>::max()},
+      {"-9223372036854775808", std::numeric_limits<std::int64_t>::min()},
+      {"9223372036854775808", std::nullopt}, {"-9223372036854775809", std::nullopt},
+      {"99999999999999999999999", std::nullopt},
+      {"", std::nullopt}, {"-", std::nullopt}, {"1.5", std::nullopt}, {"0x10", std::nullopt},
+      {"_1", std::nullopt}, {"1_", std::nullopt}, {"1__0", std::nullopt}, {"1 2", std::nullopt},
+      {"--1", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parse_limit(c.text), c.value) << c.text;
 }
 
 TEST(RowsLeftOut, OnlyWhenALimitCutsSomething) {
@@ -109,7 +130,7 @@ TEST(FormatTimestamp, PadsEveryField) {
   EXPECT_EQ(format_timestamp(t), "20240131_140509");
 }
 
-TEST(Secrets, KeysAndUrlPasswords) {
+TEST(Secrets, KeysAndPasswordsHoweverWritten) {
   for (const char* key : {"password", "POSTGRES_PASSWORD", "DB_PASS", "passwd", "MB_DB_PASS",
                           "db_pwd", "SECRET_KEY", "api_token"})
     EXPECT_TRUE(talvo::core::is_secret_key(key)) << key;
@@ -122,10 +143,25 @@ TEST(Secrets, KeysAndUrlPasswords) {
       {"postgres://app:s3cret@h:5432/d", "postgres://app:******@h:5432/d"},
       {"{'DATABASE_URL': 'postgresql://u:p%21@h/d', 'X': 'http://a/b'}",
        "{'DATABASE_URL': 'postgresql://u:****@h/d', 'X': 'http://a/b'}"},
-      {"jdbc:postgresql://h/d?user=u&password=p", "jdbc:postgresql://h/d?user=u&password=p"},
       {"postgres://u@h/d", "postgres://u@h/d"},
       {"no url here: a@b", "no url here: a@b"},
       {"a://x:1@h b://y:22@k", "a://x:*@h b://y:**@k"},
+      // Raw characters that end an authority elsewhere.
+      {"postgresql://u:a/b#c?d@h:5432/db", "postgresql://u:*******@h:5432/db"},
+      {"postgresql://u:it's \"x\" y@h/db", "postgresql://u:**********@h/db"},
+      {"postgresql://u:p@ss@h/db", "postgresql://u:****@h/db"},
+      // Settings: libpq keyword/value strings, ADO.NET and JDBC, URL queries.
+      {"host=h port=5432 password=s3cret dbname=x", "host=h port=5432 password=****** dbname=x"},
+      {"host=h password = 'a b\\'c' user=u", "host=h password = '******' user=u"},
+      {"password=last", "password=****"},
+      {"password=a b c", "password=*****"},
+      {"Server=h;Port=5432;User Id=u;Password=p;w d;Database=x;",
+       "Server=h;Port=5432;User Id=u;Password=*****;Database=x;"},
+      {"Server=h;PWD=\"a;\"\"b\";Database=x", "Server=h;PWD=\"*****\";Database=x"},
+      {"jdbc:postgresql://h/d?user=u&password=p&ssl=true", "jdbc:postgresql://h/d?user=u&password=*&ssl=true"},
+      {"POSTGRES_PASSWORD=x1 POSTGRES_USER=u", "POSTGRES_PASSWORD=** POSTGRES_USER=u"},
+      {"user=u dbname=d", "user=u dbname=d"},
+      {"postgresql://u:pw@h/d?password=q", "postgresql://u:**@h/d?password=*"},
   };
-  for (const auto& c : cases) EXPECT_EQ(talvo::core::mask_url_passwords(c.text), c.shown) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(talvo::core::mask_secrets(c.text), c.shown) << c.text;
 }

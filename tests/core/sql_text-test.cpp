@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <utility>
 
 using talvo::core::refuses_wrapping;
@@ -41,4 +43,46 @@ TEST(RefusesWrapping, SyntaxAndUnsupportedFeaturesOnly) {
   EXPECT_FALSE(refuses_wrapping("22012"));  // division by zero: the statement ran
   EXPECT_FALSE(refuses_wrapping("42P01"));
   EXPECT_FALSE(refuses_wrapping(""));
+}
+
+TEST(TransactionControl, NamesTheStatementWhateverItsSpelling) {
+  using talvo::core::transaction_control;
+  const std::pair<std::string_view, std::optional<std::string_view>> cases[] = {
+      {"PREPARE TRANSACTION 'x'", "PREPARE TRANSACTION"},
+      {"prepare transaction 'x'", "PREPARE TRANSACTION"},
+      {"  -- why\n/* a /* nested */ note */\n Prepare\n\tTransaction 'x'", "PREPARE TRANSACTION"},
+      {"PREPARE /* c */ TRANSACTION 'x'", "PREPARE TRANSACTION"},
+      {"COMMIT PREPARED 'x'", "COMMIT PREPARED"},
+      {"rollback prepared 'x'", "ROLLBACK PREPARED"},
+      {"COMMIT", "COMMIT"}, {"commit;", "COMMIT"}, {"END", "END"}, {"abort", "ABORT"},
+      {"ROLLBACK", "ROLLBACK"}, {"ROLLBACK TO SAVEPOINT s", "ROLLBACK"},
+      {"BEGIN", "BEGIN"}, {"start transaction read write", "START TRANSACTION"},
+      {"SAVEPOINT s", "SAVEPOINT"}, {"RELEASE s", "RELEASE"},
+      // Statements that stay inside the transaction.
+      {"PREPARE q AS SELECT 1", std::nullopt},
+      {"SELECT 'COMMIT'", std::nullopt},
+      {"-- COMMIT\nSELECT 1", std::nullopt},
+      {"COMMITTED", std::nullopt},
+      {"ENDS", std::nullopt},
+      {"START", std::nullopt},
+      {"", std::nullopt},
+      {"/* unterminated COMMIT", std::nullopt},
+      {"\"COMMIT\"", std::nullopt},
+  };
+  for (const auto& [sql, name] : cases) EXPECT_EQ(transaction_control(sql), name) << sql;
+}
+
+TEST(CountedStatement, CountFirstThenTheRows) {
+  using talvo::core::counted_statement;
+  using talvo::core::RowForm;
+  EXPECT_EQ(counted_statement("SELECT n FROM t ORDER BY n", 100, RowForm::columns),
+            "WITH talvo_rows AS MATERIALIZED (\nSELECT n FROM t ORDER BY n\n)\n"
+            "SELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, talvo_rows.* "
+            "FROM talvo_rows LIMIT 100");
+  EXPECT_EQ(counted_statement("VALUES (1)", std::nullopt, RowForm::text),
+            "WITH talvo_rows AS MATERIALIZED (\nVALUES (1)\n)\n"
+            "SELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, talvo_row::text "
+            "FROM talvo_rows AS talvo_row");
+  const std::string largest = counted_statement("TABLE t", 9223372036854775807LL, RowForm::text);
+  EXPECT_TRUE(largest.ends_with("AS talvo_row LIMIT 9223372036854775807")) << largest;
 }
