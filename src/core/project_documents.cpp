@@ -75,12 +75,30 @@ std::string join(const std::string& dir, std::string_view name) {
   return dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
 }
 
+// What `relative` (a name, or folders and a name) is under `dir`. Each part
+// is looked up in its parent's listing, so the many fixed paths asked of
+// every directory cost no system call where their first folder is absent.
+bool kind_at(ListingCache& cache, const std::string& dir, std::string_view relative,
+             FileKind& kind) {
+  std::string at = dir;
+  for (;;) {
+    ListingCache::Directory& d = cache.directory(at);
+    const std::vector<DirEntry>* entries = nullptr;
+    bool exact = false;
+    cache.list(d, at, entries, exact);  // unlistable: stat_in asks the filesystem
+    std::size_t slash = relative.find('/');
+    std::string name(relative.substr(0, slash));
+    if (cache.stat_in(d, at, name, false, kind) != 0) return false;
+    if (slash == std::string_view::npos) return true;
+    if (kind != FileKind::directory) return false;
+    at = join(at, name);
+    relative.remove_prefix(slash + 1);
+  }
+}
+
 bool regular_file(ListingCache& cache, const std::string& dir, std::string_view relative) {
-  std::string path = relative.find('/') == std::string_view::npos ? dir : join(dir, relative.substr(0, relative.rfind('/')));
-  std::string name(base_name(relative));
-  ListingCache::Directory& d = cache.directory(path);
   FileKind kind;
-  return cache.stat_in(d, path, name, false, kind) == 0 && kind == FileKind::regular;
+  return kind_at(cache, dir, relative, kind) && kind == FileKind::regular;
 }
 
 // The regular files of a directory, sorted.
@@ -180,11 +198,9 @@ std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::str
   for (std::string& sub : settings_subdirectories(mode)) folders.push_back(std::move(sub));
   for (const std::string& folder : folders) {
     std::string path = folder.empty() ? dir : join(dir, folder);
-    if (!folder.empty()) {
-      FileKind kind;
-      ListingCache::Directory& d = cache.directory(dir);
-      if (cache.stat_in(d, dir, folder, false, kind) != 0 || kind != FileKind::directory) continue;
-    }
+    FileKind kind;
+    if (!folder.empty() && (!kind_at(cache, dir, folder, kind) || kind != FileKind::directory))
+      continue;
     bool env_folder = folder.starts_with(".envs/");
     for (const std::string& name : files_of(cache, path)) {
       std::string relative = folder.empty() ? name : folder + "/" + name;
