@@ -1,5 +1,7 @@
 #include "core/document.hpp"
 
+#include <cctype>
+
 namespace talvo::core {
 
 Node Node::text(std::string s) {
@@ -129,6 +131,13 @@ std::string ascii_lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = lower_ascii(c);
   return out;
+}
+
+std::string_view trim(std::string_view s) {
+  auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
 }
 
 }  // namespace talvo::core

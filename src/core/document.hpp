@@ -68,5 +68,7 @@ Node flatten_dotted(const Node& map);
 
 bool iequals(std::string_view a, std::string_view b);
 std::string ascii_lower(std::string_view s);
+// Without the blanks (spaces, tabs, line ends) around it.
+std::string_view trim(std::string_view s);
 
 }  // namespace talvo::core

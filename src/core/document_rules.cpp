@@ -1,14 +1,9 @@
 #include "core/document_rules.hpp"
+#include "core/document.hpp"
 
 namespace talvo::core {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
 
 std::string folder_of(std::string_view file) {
   std::size_t slash = file.rfind('/');

@@ -1,4 +1,5 @@
 #include "core/interpolation.hpp"
+#include "core/document.hpp"
 
 #include <cctype>
 
@@ -9,12 +10,6 @@ namespace {
 // Spring resolves placeholders inside placeholders; deeper than this a
 // value is taken as it stands.
 constexpr int kMaxDepth = 32;
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 // Spring's relaxed binding: ${spring.datasource.password} is also
 // SPRING_DATASOURCE_PASSWORD in the environment.

@@ -14,14 +14,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
 std::string_view unquoted(std::string_view s) {
   s = trim(s);
   if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
@@ -186,29 +178,9 @@ std::optional<Endpoint> parse_keyword_value(std::string_view value) {
     ++pairs;
     std::string k = ascii_lower(key);
     if (v.empty()) continue;
-    if (k == "host" || k == "hostaddr") {
-      if (!e.host) e.host = v.substr(0, v.find(','));
-      names_server = true;
-    } else if (k == "port") {
-      if (!is_port(v.substr(0, v.find(',')))) return std::nullopt;
-      e.port = v.substr(0, v.find(','));
-    } else if (k == "dbname") {
-      e.database = v;
-      names_server = true;
-    } else if (k == "user") {
-      e.user = v;
-      names_server = true;
-    } else if (k == "password") {
-      e.password = v;
-    } else if (k == "sslmode") {
-      e.tls.sslmode = v;
-    } else if (k == "sslrootcert") {
-      e.tls.sslrootcert = v;
-    } else if (k == "sslcert") {
-      e.tls.sslcert = v;
-    } else if (k == "sslkey") {
-      e.tls.sslkey = v;
-    }
+    if (k == "port" && !is_port(v.substr(0, v.find(',')))) return std::nullopt;
+    if (k == "host" || k == "hostaddr" || k == "dbname" || k == "user") names_server = true;
+    set_libpq_parameter(e, k, v);
   }
   if (pairs < 2 || !names_server) return std::nullopt;
   return e;
