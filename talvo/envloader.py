@@ -1,9 +1,18 @@
 """Reads a configuration file (.env, JSON, YAML, TOML, INI, Java properties) into one
 flat mapping.
 
-Each parser is imported only when a file of its kind is read.
+Each parser is imported only when a file of its kind is read. Reading is
+bounded: a file over `max_bytes` is not read, and a file whose ${NAME}
+references or YAML aliases expand past its budget (`budget_floor` plus
+`budget_factor` times its size) is not either; either way the error says so,
+and `skipped` on it tells such an error from a malformed file.
 """
 import os
+
+# The defaults; talvo passes its own limits, from its core.
+MAX_BYTES = 1 << 20
+BUDGET_FLOOR = 64 * 1024
+BUDGET_FACTOR = 8
 
 
 class ConfigFileError(ValueError):
@@ -13,15 +22,36 @@ class ConfigFileError(ValueError):
     (that error quotes the line), so no traceback shows the text either."""
 
 
+class DocumentSkipped(ConfigFileError):
+    """A file left unread because reading it would cost too much."""
+    skipped = True
+
+
+class _Budget:
+    def __init__(self, path, size, floor, factor):
+        self.path = path
+        self.left = floor + factor * size
+        self.limit = self.left
+
+    def spend(self, n):
+        self.left -= n
+        if self.left < 0:
+            raise DocumentSkipped(
+                f"{self.path}: its references expand past {self.limit} bytes; not read")
+
+
 class Config:
     """The top-level keys and values of one configuration file, and the
     document as its format structures it (`document`: INI sections stay
-    sections there, while `_data` holds every section's keys at the top)."""
+    sections there, while `_data` holds every section's keys at the top).
+    `lines` gives the line of a key where the format tells it:
+    lines[(id(mapping), key)], for the mappings of `document`."""
 
-    def __init__(self, path, data, document=None):
+    def __init__(self, path, data, document=None, lines=None):
         self.path = path
         self._data = data
         self.document = data if document is None else document
+        self.lines = lines or {}
 
     def keys(self):
         return self._data.keys()
@@ -45,7 +75,7 @@ class Config:
         return f"Config({self.path!r}, {self._data!r})"
 
 
-def _read_dotenv(path, text):
+def _read_dotenv(path, text, budget):
     import io
     from collections import ChainMap
     from dotenv.parser import parse_stream
@@ -57,7 +87,7 @@ def _read_dotenv(path, text):
     # every value so far for each line, which makes a large file take time
     # that grows with the square of its size; one lookup chain does the same
     # in one pass.
-    values = {}
+    values, lines = {}, {}
     scope = ChainMap(values, dict(os.environ))
     for binding in parse_stream(io.StringIO(text)):
         # dotenv_values only warns about a line it cannot parse and drops it;
@@ -69,12 +99,16 @@ def _read_dotenv(path, text):
             continue
         value = binding.value
         if value is not None:
+            # A line of nested references can double what the line before
+            # made: spend each value before it is kept.
             value = "".join(atom.resolve(scope) for atom in parse_variables(value))
+            budget.spend(len(value) + 1)
         values[binding.key] = value
-    return values
+        lines[(id(values), binding.key)] = binding.original.line + 1  # counted from 0
+    return values, None, lines
 
 
-def _read_json(path, text):
+def _read_json(path, text, budget):
     import json
     try:
         return json.loads(text)
@@ -93,19 +127,58 @@ def _yaml_problem(e):
                   re.fullmatch(r"<[a-z ]+>", m.group(1)) else "'...'", problem)
 
 
-def _read_yaml(path, text):
+def _yaml_loader(lines):
     import yaml
+
+    class Loader(yaml.SafeLoader):
+        """Remembers the line of every key."""
+
+    def construct_map(loader, node):
+        data = {}
+        yield data
+        data.update(loader.construct_mapping(node))
+        for key_node, _ in node.value:  # merged keys (<<) included
+            try:
+                key = loader.construct_object(key_node)
+                lines[(id(data), key)] = key_node.start_mark.line + 1
+            except TypeError:  # an unhashable key, which construct_mapping refused
+                pass
+
+    Loader.add_constructor("tag:yaml.org,2002:map", construct_map)
+    return Loader
+
+
+def _spend_expanded(data, budget):
+    """Walks the document as a reader that expands aliases sees it: a value
+    reached through many aliases is counted each time."""
+    stack = [data]
+    while stack:
+        item = stack.pop()
+        budget.spend(1)
+        if isinstance(item, dict):
+            stack.extend(item.values())
+            budget.spend(len(item))
+        elif isinstance(item, list):
+            stack.extend(item)
+        elif isinstance(item, str):
+            budget.spend(len(item))
+
+
+def _read_yaml(path, text, budget):
+    import yaml
+    lines = {}
     try:
-        data = yaml.safe_load(text)
+        data = yaml.load(text, Loader=_yaml_loader(lines))
     except yaml.YAMLError as e:
         # str(e) quotes the offending line; the problem and its place do not.
         mark = getattr(e, "problem_mark", None)
         where = f" (line {mark.line + 1}, column {mark.column + 1})" if mark else ""
         raise ConfigFileError(f"{path}: invalid YAML: {_yaml_problem(e)}{where}") from None
-    return {} if data is None else data  # an empty document holds no settings
+    _spend_expanded(data, budget)
+    return ({} if data is None else data), None, lines  # an empty document holds no settings
 
 
-def _read_toml(path, text):
+def _read_toml(path, text, budget):
     import tomllib
     try:
         return tomllib.loads(text)
@@ -167,28 +240,52 @@ def _ini_error_kind(e):
     return "not a key = value line"
 
 
-def _read_ini(path, text):
+def _ini_lines(text):
+    """{(section, key): line} as far as a plain reading of the lines tells."""
+    found, section = {}, _TOP
+    for number, line in enumerate(text.splitlines(), 1):
+        stripped = line.strip()
+        if not stripped or stripped[0] in "#;" or line[:1] in " \t":
+            continue
+        if stripped.startswith("[") and "]" in stripped:
+            section = stripped[1:stripped.index("]")]
+            continue
+        cut = min((i for i in (stripped.find("="), stripped.find(":")) if i > 0), default=-1)
+        if cut > 0:
+            found.setdefault((section, stripped[:cut].strip()), number)
+    return found
+
+
+def _read_ini(path, text, budget):
     sections = ini_sections(path, text)
-    data, document = {}, {}
+    data, document, lines = {}, {}, {}
+    where = _ini_lines(text)
     for section, items in sections.items():
         for key, value in items.items():
             data.setdefault(key, value)
         if section == _TOP:
             document.update(items)
+            container = document
         else:
             document[section] = items
-    return data, document
+            container = items
+        for key in items:
+            if (section, key) in where:
+                lines[(id(container), key)] = where[(section, key)]
+    return data, document, lines
 
 
-def _read_properties(path, text):
+def _read_properties(path, text, budget):
     """Java properties: key=value, key: value or key value; # and ! comments;
     a backslash at the end of a line continues it."""
-    data = {}
-    logical = ""
-    for line in text.splitlines():
+    data, lines = {}, {}
+    logical, first = "", 0
+    for number, line in enumerate(text.splitlines(), 1):
         stripped = line.lstrip()
         if not logical and (not stripped or stripped[0] in "#!"):
             continue
+        if not logical:
+            first = number
         if stripped.endswith("\\") and not stripped.endswith("\\\\"):
             logical += stripped[:-1]
             continue
@@ -199,9 +296,12 @@ def _read_properties(path, text):
                 break
         else:
             key, value = logical, ""
-        data.setdefault(key.replace("\\", ""), value)
+        key = key.replace("\\", "")
+        if key not in data:
+            data[key] = value
+            lines[(id(data), key)] = first
         logical = ""
-    return data
+    return data, None, lines
 
 
 _BY_NAME = {
@@ -229,24 +329,34 @@ def _reader(path):
     return _BY_SUFFIX.get(suffix, _read_dotenv)
 
 
-def load_env(path):
+def load_env(path, max_bytes=None, budget_floor=None, budget_factor=None):
     """Loads the file at `path`; the format follows from its name. A byte
     order mark at the start, as some editors write one, is no part of the
     settings."""
     path = os.fspath(path)
-    with open(path, encoding="utf-8-sig") as f:
+    max_bytes = MAX_BYTES if max_bytes is None else max_bytes
+    with open(path, "rb") as f:
         try:
-            text = f.read()
-        except UnicodeDecodeError as e:
-            raise ConfigFileError(f"{path}: not UTF-8 text (byte {e.start + 1})") from None
+            size = os.fstat(f.fileno()).st_size
+            if size > max_bytes:
+                raise DocumentSkipped(f"{path}: larger than {max_bytes} bytes ({size}); not read")
+            raw = f.read(max_bytes + 1)
         except OSError as e:
             # A read that fails (an I/O error, a directory) names the file,
             # as a failed open does.
             raise OSError(e.errno, e.strerror, path) from None
-    data = _reader(path)(path, text)
-    document = None
+    if len(raw) > max_bytes:  # it grew while we looked
+        raise DocumentSkipped(f"{path}: larger than {max_bytes} bytes; not read")
+    try:
+        text = raw.decode("utf-8-sig")
+    except UnicodeDecodeError as e:
+        raise ConfigFileError(f"{path}: not UTF-8 text (byte {e.start + 1})") from None
+    budget = _Budget(path, len(raw), BUDGET_FLOOR if budget_floor is None else budget_floor,
+                     BUDGET_FACTOR if budget_factor is None else budget_factor)
+    data = _reader(path)(path, text, budget)
+    document, lines = None, None
     if isinstance(data, tuple):
-        data, document = data
+        data, document, lines = data
     if not isinstance(data, dict):
         raise ConfigFileError(f"{path}: expected a mapping at the top level, found {type(data).__name__}")
-    return Config(path, data, document)
+    return Config(path, data, document, lines)

@@ -295,3 +295,30 @@ def test_tls_from_the_environment(tls_server, run_talvo, tmp_path):
     assert table_rows(p.stdout) == [["False"]], p.stdout + p.stderr
     p = run_talvo("query", "-q", SSL_IN_USE, cwd=tmp_path, env={"PGSSLMODE": "require"})
     assert table_rows(p.stdout) == [["True"]], p.stdout + p.stderr
+
+
+# --- the project root ----------------------------------------------------------------
+
+def test_from_deep_inside_a_repository_up_to_its_root(server, run_talvo, tmp_path):
+    repo = tmp_path / "repo"
+    lay_out(repo, {".env": f"DATABASE_URL={URL}\n", "a/b/c/x.py": ""})
+    (repo / ".git").mkdir()
+    p = run_talvo("show", "tables", cwd=repo / "a" / "b" / "c")
+    assert p.returncode == 0, p.stdout + p.stderr
+    assert [row[1] for row in table_rows(p.stdout)] == ["orders"]
+
+    # A typed -ul is the operator's limit, as it always was.
+    p = run_talvo("show", "tables", "-ul", "0", cwd=repo / "a" / "b" / "c")
+    assert "❌ Database name required. Use -d/--database" in p.stdout
+
+    (repo / ".env").unlink()
+    p = run_talvo("show", "tables", cwd=repo / "a" / "b" / "c")
+    assert f", and up to the project's root {os.path.realpath(repo)} (it holds .git" in p.stdout.splitlines()[-1]
+
+
+def test_a_settings_file_too_large_is_named_once(run_talvo, tmp_path):
+    (tmp_path / ".env").write_text("DB_NAME=shop\n" + "# padding\n" * 110_000)
+    p = run_talvo("show", "tables", cwd=tmp_path)
+    skipped = [line for line in p.stdout.splitlines() if line.startswith("⚠️ Skipped ")]
+    assert len(skipped) == 1 and "larger than 1048576 bytes" in skipped[0], p.stdout
+    assert "❌ Database name required. Use -d/--database" in p.stdout

@@ -94,6 +94,48 @@ def test_load_env_unreadable_files_name_the_file(tmp_path):
         load_env(str(binary))
 
 
+BOMBS = [
+    # Each line doubles the one before: thirty lines would be a gigabyte.
+    (".env", "V0=0123456789abcdef\n" + "".join(f"V{i}=${{V{i-1}}}${{V{i-1}}}\n" for i in range(1, 31))),
+    # Nine anchors of nine aliases each: 9**9 values as a reader that follows
+    # aliases sees them.
+    ("compose.yaml", "a0: &a0 [x, x, x, x, x, x, x, x, x]\n" + "".join(
+        f"a{i}: &a{i} [{', '.join(['*a' + str(i - 1)] * 9)}]\n" for i in range(1, 9))),
+]
+
+
+@pytest.mark.parametrize("name,content", BOMBS, ids=[b[0] for b in BOMBS])
+def test_load_env_stops_a_file_that_outgrows_its_budget(tmp_path, name, content):
+    path = tmp_path / name
+    path.write_text(content)
+    assert path.stat().st_size < 1024
+    with pytest.raises(ValueError, match=f"{path}: its references expand past ") as info:
+        load_env(str(path))
+    assert info.value.skipped
+
+
+def test_load_env_leaves_a_large_file_unread(tmp_path):
+    path = tmp_path / ".env"
+    path.write_text("A=1\n" + "# padding\n" * 110_000)
+    with pytest.raises(ValueError, match="larger than 1048576 bytes") as info:
+        load_env(str(path))
+    assert info.value.skipped
+    assert load_env(str(path), max_bytes=2 << 20).get("A") == "1"
+
+
+@pytest.mark.parametrize("name,content,section,line", [
+    (".env", "# c\nA=1\n\nB=2\n", None, 4),
+    ("app.properties", "a=1\n\nb : 2\n", None, 3),
+    ("db.yaml", "top:\n  x: 1\n  b: 2\n", "top", 3),
+    ("db.ini", "[s]\na = 1\n\nb = 2\n", "s", 4),
+])
+def test_load_env_knows_the_line_of_a_key(tmp_path, name, content, section, line):
+    (tmp_path / name).write_text(content)
+    cfg = load_env(str(tmp_path / name))
+    container = cfg.document[section] if section else cfg.document
+    assert cfg.lines[(id(container), "b" if section or name != ".env" else "B")] == line
+
+
 def test_load_env_read_errors_name_the_file(tmp_path):
     # Opening works; reading fails with an I/O error.
     with pytest.raises(OSError, match=r"\[Errno 5\].*'/proc/self/mem'"):

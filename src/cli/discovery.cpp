@@ -38,8 +38,44 @@ void TypedOptions::mark(nb::handle record) const {
   for (const char* name : kTypedNames) nb::setattr(record, name, marker_);
 }
 
+namespace {
+
+// Sets the default of every -ul of `parser` and its subcommands to `to`
+// where it is `from` (any value when `from` is null); tells whether one was.
+bool swap_level_defaults(nb::handle parser, nb::handle from, nb::handle to) {
+  bool swapped = false;
+  for (nb::handle action : parser.attr("_actions")) {
+    if (word_of(action, "dest") == "up_level") {
+      nb::object current = action.attr("default");
+      if (!from.is_valid() || current.is(from)) {
+        nb::setattr(action, "default", to);
+        swapped = true;
+      }
+    }
+    nb::object choices = nb::getattr(action, "choices", nb::none());
+    if (nb::isinstance<nb::dict>(choices))
+      for (nb::handle sub : nb::borrow<nb::dict>(choices).values())
+        swapped = swap_level_defaults(sub, from, to) || swapped;
+  }
+  return swapped;
+}
+
+}  // namespace
+
+void TypedOptions::mark_levels(nb::handle parser) const {
+  swap_level_defaults(parser, nb::handle(), marker_);
+}
+
 settings::GivenOptions TypedOptions::settle(nb::handle args, nb::handle parser) const {
   settings::GivenOptions given;
+  bool marked = swap_level_defaults(parser, marker_, nb::int_(0));
+  nb::object up = nb::getattr(args, "up_level", nb::none());
+  if (up.is(marker_)) {
+    nb::setattr(args, "up_level", nb::int_(0));
+  } else if (!up.is_none()) {
+    // Without the markers only a level other than 0 tells it was typed.
+    given.up_level = marked || !up.equal(nb::int_(0));
+  }
   given.host = settle_one(args, parser, marker_, "hostname");
   given.user = settle_one(args, parser, marker_, "user");
   given.port = settle_one(args, parser, marker_, "port");

@@ -18,6 +18,10 @@ class TypedOptions {
 
   // A fresh record holding the markers.
   nb::object record() const;
+  // -ul is also an option of the subcommands, whose parsers give every
+  // record their own defaults: their default becomes the marker until
+  // settle() puts 0 back.
+  void mark_levels(nb::handle parser) const;
   // Puts the markers on a record that is about to be parsed into.
   void mark(nb::handle record) const;
   // Puts the defaults where markers are left and tells what was typed.

@@ -81,6 +81,7 @@ struct Parsed {
 
 Parsed parse_command_line(nb::handle parser, nb::handle words) {
   TypedOptions typed;
+  typed.mark_levels(parser);
   nb::object args = parser.attr("parse_args")(words, typed.record());
   settings::GivenOptions given = typed.settle(args, parser);
   return {args, given};

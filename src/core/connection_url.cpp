@@ -13,16 +13,6 @@ int hex_digit(char c) {
   return -1;
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' ||
-                        s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
 std::string_view unquote(std::string_view s) {
   s = trim(s);
   if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
@@ -118,18 +108,7 @@ std::vector<std::pair<std::string, std::string>> parse_query(std::string_view qu
 }
 
 void apply_query(Endpoint& e, std::string_view query) {
-  for (auto& [name, value] : parse_query(query)) {
-    if (value.empty()) continue;
-    if (name == "user") e.user = value;
-    else if (name == "password") e.password = value;
-    else if (name == "dbname") e.database = value;
-    else if (name == "host") e.host = value.substr(0, value.find(','));
-    else if (name == "port" && is_port(value)) e.port = value;
-    else if (name == "sslmode") e.tls.sslmode = value;
-    else if (name == "sslrootcert") e.tls.sslrootcert = value;
-    else if (name == "sslcert") e.tls.sslcert = value;
-    else if (name == "sslkey") e.tls.sslkey = value;
-  }
+  for (auto& [name, value] : parse_query(query)) set_libpq_parameter(e, name, value);
 }
 
 bool is_postgres_scheme(std::string_view url) { return scheme_length(unquote(url)) > 0; }
@@ -161,6 +140,22 @@ std::optional<Endpoint> parse_connection_url(std::string_view text) {
   e.database = nonempty(percent_decode(path));
   if (question != std::string_view::npos) apply_query(e, rest.substr(question + 1));
   return e;
+}
+
+void set_libpq_parameter(Endpoint& e, std::string_view key, std::string_view value) {
+  if (value.empty()) return;
+  std::string v(value);
+  std::string first = v.substr(0, v.find(','));
+  if (key == "host") e.host = first;
+  else if (key == "hostaddr") { if (!e.host) e.host = first; }
+  else if (key == "port") { if (is_port(first)) e.port = first; }
+  else if (key == "user") e.user = v;
+  else if (key == "password") e.password = v;
+  else if (key == "dbname") e.database = v;
+  else if (key == "sslmode") e.tls.sslmode = v;
+  else if (key == "sslrootcert") e.tls.sslrootcert = v;
+  else if (key == "sslcert") e.tls.sslcert = v;
+  else if (key == "sslkey") e.tls.sslkey = v;
 }
 
 bool is_port(std::string_view port) {

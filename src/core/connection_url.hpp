@@ -38,4 +38,12 @@ std::optional<Endpoint> parse_connection_url(std::string_view text);
 // A port as text: decimal digits naming 1 to 65535.
 bool is_port(std::string_view port);
 
+// One libpq connection parameter (`host`, `hostaddr`, `port`, `user`,
+// `password`, `dbname`, `sslmode`, `sslrootcert`, `sslcert`, `sslkey`; `key`
+// lower-case) onto an endpoint, as a service file, a URL's query or a
+// keyword/value string gives it. Of a list of hosts or ports the first is
+// taken; a host already set stays; a port that is no port and an empty value
+// change nothing. Other keys are ignored.
+void set_libpq_parameter(Endpoint& e, std::string_view key, std::string_view value);
+
 }  // namespace talvo::core

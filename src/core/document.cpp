@@ -1,5 +1,7 @@
 #include "core/document.hpp"
 
+#include <cctype>
+
 namespace talvo::core {
 
 Node Node::text(std::string s) {
@@ -83,6 +85,31 @@ void flatten_into(const Node& map, const std::string& prefix, Node& out) {
 
 }  // namespace
 
+namespace {
+
+void flatten_settings(const Node& node, const std::string& key, std::string_view file,
+                      std::uint32_t line, std::vector<KeyValue>& out) {
+  if (node.is_map()) {
+    for (const auto& [k, v] : node.entries)
+      flatten_settings(v, key.empty() ? k : key + "." + k, file, v.line, out);
+  } else if (node.kind == Node::Kind::list) {
+    for (std::size_t i = 0; i < node.items.size(); ++i) {
+      const Node& item = node.items[i];
+      flatten_settings(item, key + "." + std::to_string(i), file, item.line ? item.line : line, out);
+    }
+  } else if (auto v = node.value()) {
+    out.push_back({key, std::move(*v), std::string(file), line});
+  }
+}
+
+}  // namespace
+
+std::vector<KeyValue> flatten(const Node& document, std::string_view file) {
+  std::vector<KeyValue> out;
+  flatten_settings(document, "", file, document.line, out);
+  return out;
+}
+
 Node flatten_dotted(const Node& map) {
   Node out = Node::map();
   if (map.is_map()) flatten_into(map, "", out);
@@ -104,6 +131,13 @@ std::string ascii_lower(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = lower_ascii(c);
   return out;
+}
+
+std::string_view trim(std::string_view s) {
+  auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
 }
 
 }  // namespace talvo::core

@@ -3,6 +3,7 @@
 // common. The binding layer builds it from whatever parser read the file.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ struct Node {
   std::string scalar;
   std::vector<Node> items;                            // a list
   std::vector<std::pair<std::string, Node>> entries;  // a map, in document order
+  // The line of the file where the key of this value is written, when the
+  // reader knows it; 0 otherwise.
+  std::uint32_t line = 0;
 
   static Node text(std::string s);
   static Node number(std::string decimal);
@@ -45,11 +49,26 @@ struct Node {
 std::optional<std::string> value_at(const Node* map, std::string_view key);
 std::optional<std::string> value_at_nocase(const Node* map, std::string_view key);
 
+// One scalar of a document, under its dotted key, and where it is written.
+struct KeyValue {
+  std::string key;
+  std::string value;
+  std::string file;
+  std::uint32_t line = 0;
+};
+
+// Every text and number of a document under its dotted key: maps by their
+// keys, lists by their positions ("datasources.default.url",
+// "services.db.ports.0"). Booleans and nulls carry no connection value.
+std::vector<KeyValue> flatten(const Node& document, std::string_view file);
+
 // Nested maps flattened to dotted keys ("spring.datasource.url"), as Spring
 // reads YAML; scalars only.
 Node flatten_dotted(const Node& map);
 
 bool iequals(std::string_view a, std::string_view b);
 std::string ascii_lower(std::string_view s);
+// Without the blanks (spaces, tabs, line ends) around it.
+std::string_view trim(std::string_view s);
 
 }  // namespace talvo::core

@@ -72,6 +72,23 @@ std::string describe(const Source& s) {
   return out;
 }
 
+void record_origins(Found& found, const Origins& origins) {
+  auto put = [&](Setting f, const std::optional<Origin>& o) {
+    if (!o) return;
+    Source& s = found.sources[static_cast<std::size_t>(f)];
+    s.kind = Source::Kind::file;
+    s.where = o->file;
+    s.key = o->key;
+    s.line = static_cast<int>(o->line);
+  };
+  put(Setting::host, origins.host);
+  put(Setting::port, origins.port);
+  put(Setting::user, origins.user);
+  put(Setting::password, origins.password);
+  put(Setting::database, origins.database);
+  put(Setting::sslmode, origins.sslmode);
+}
+
 bool is_sslmode(std::string_view mode) {
   for (std::string_view known : {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"})
     if (mode == known) return true;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,19 @@ struct Source {
 // "option -U/--user", "file /p/.env, key DB_HOST, line 3", "environment PGUSER", ...
 std::string describe(const Source& s);
 
+// Where one value was written: the file, the key (dotted where the
+// document nests), and the line when the reader knows it (0 otherwise).
+struct Origin {
+  std::string file;
+  std::string key;
+  std::uint32_t line = 0;
+};
+
+// The origin of each value of an Endpoint, where one is known.
+struct Origins {
+  std::optional<Origin> host, port, user, password, database, sslmode;
+};
+
 // A source that gave settings: what it gave, which kind of project file it
 // is (for the log), and the file (empty for the environment).
 struct Found {
@@ -71,6 +85,9 @@ struct Found {
   // not a name written anywhere: it never stands for a database name found.
   bool database_inferred = false;
 };
+
+// Each origin as the value's source: a file, with its key and line.
+void record_origins(Found& found, const Origins& origins);
 
 // sslmode values libpq knows.
 bool is_sslmode(std::string_view mode);

@@ -1,4 +1,5 @@
 #include "core/environment_stage.hpp"
+#include "core/document.hpp"
 
 #include <vector>
 
@@ -7,12 +8,6 @@
 namespace talvo::core {
 
 namespace {
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
 
 std::optional<std::string> nonempty(std::optional<std::string_view> v) {
   if (!v || v->empty()) return std::nullopt;
@@ -27,30 +22,6 @@ std::optional<std::string> in_home(const Environment& env, std::string_view name
   return path + std::string(name);
 }
 
-// One connection parameter of a service file or a URL query.
-void set_parameter(Endpoint& e, std::string_view key, std::string_view value) {
-  if (value.empty()) return;
-  std::string v(value);
-  if (key == "host" || key == "hostaddr") {
-    if (!e.host) e.host = v.substr(0, v.find(','));
-  } else if (key == "port") {
-    if (is_port(v)) e.port = v;
-  } else if (key == "user") {
-    e.user = v;
-  } else if (key == "password") {
-    e.password = v;
-  } else if (key == "dbname") {
-    e.database = v;
-  } else if (key == "sslmode") {
-    e.tls.sslmode = v;
-  } else if (key == "sslrootcert") {
-    e.tls.sslrootcert = v;
-  } else if (key == "sslcert") {
-    e.tls.sslcert = v;
-  } else if (key == "sslkey") {
-    e.tls.sslkey = v;
-  }
-}
 
 // The fields of a password file line, unescaped; fewer than five: no entry.
 std::vector<std::string> password_file_fields(std::string_view line) {
@@ -99,7 +70,7 @@ Endpoint service_parameters(std::string_view text, std::string_view service) {
     if (!in_service) continue;
     std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) continue;
-    set_parameter(e, trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
+    set_libpq_parameter(e, trim(line.substr(0, eq)), trim(line.substr(eq + 1)));
   }
   return e;
 }

@@ -1,43 +1,42 @@
-// The settings files of the frameworks people use, and what each of them
-// says about the project's PostgreSQL database. This is the second look at
-// a project, taken when the plain discovery (settings.py, config.json, .env,
-// .json, .yaml under fixed key lists) found no database name.
+// The second look at a project, taken when the plain discovery
+// (settings.py, config.json, .env, .json, .yaml under fixed key lists)
+// found no database name: every settings document of the project, read by
+// its format and recognised by meaning (core/recognition.hpp), with the
+// rules that carry what the words cannot (a Compose service's published
+// port, Rails' and Spring's sections, Django's DATABASES, the official
+// image's defaults).
 //
-// Precedence, defined here once: directories nearer the start come first
-// (the start directory, its subdirectories level by level down to the
-// down-level, then each parent in turn with its own subdirectories, up to the
-// up-level); within one directory the files are tried in the order of
-// `project_files`, and within one file the readers' own orders hold. The
-// first source that names a database (or a URL with host and database) wins.
+// Precedence: the ranking of core/recognition.hpp over the directories of
+// core/project_root.hpp, nearest first, and the documents of each directory
+// in the order of core/project_documents.hpp.
 #pragma once
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/compose.hpp"
 #include "core/document.hpp"
 #include "core/endpoint.hpp"
 #include "core/environment_stage.hpp"
+#include "core/interpolation.hpp"
+#include "core/project_documents.hpp"
+#include "core/project_root.hpp"
+#include "core/recognition.hpp"
 
 namespace talvo::core {
 
-class ListingCache;
-
 // How a file is read.
 enum class Reader : unsigned char {
-  dotenv,  // KEY=VALUE lines (.env, Laravel, Compose, ...)
-  django,  // a Django settings module: its DATABASES setting
-  rails,   // config/database.yml
-  spring,  // Spring Boot application.properties / application.yml
-  config,  // config.json / config.yaml / ormconfig.json, flat or nested one level
-  ini,     // INI with a [database] section (Gitea, Grafana) or Odoo's [options]
-  compose, // a Docker Compose file: its PostgreSQL service and published port
+  dotenv,   // KEY=VALUE lines (.env, Laravel, Compose, ...)
+  django,   // a Django settings module: its DATABASES setting
+  rails,    // config/database.yml: ERB read, sections by RAILS_ENV
+  spring,   // Spring Boot application.properties / application.yml
+  config,   // JSON, YAML and TOML documents
+  ini,      // INI, cfg and conf files, whose lines before a section read like .env
+  compose,  // a Docker Compose file: its PostgreSQL service and published port
 };
-
-// The parser the binding layer uses to turn a file into a document.
-enum class Format : unsigned char { dotenv, json, yaml, toml, ini, properties, python };
 
 struct ProjectFile {
   std::string_view path;  // relative to a directory, '/'-separated
@@ -45,22 +44,44 @@ struct ProjectFile {
 };
 
 // The files looked for in each directory, in the order they are tried.
-extern const std::span<const ProjectFile> project_files;
-
-// How a file is parsed, by its name.
-Format format_for(std::string_view file_name);
+extern const std::vector<ProjectFile> project_files;
 
 // The readers to try, in order, on a file the operator named.
 std::vector<Reader> readers_for(std::string_view file_name);
 
-// What a document says; nullopt unless it names a usable PostgreSQL source.
-// For `django` the document is the DATABASES mapping. For `compose`, `env`
-// is what Compose interpolates with: the process environment over the
-// variables of the .env beside the file.
-std::optional<Found> recognise(Reader reader, const Node& document, const Environment& env);
+// The reader of a document the second look found.
+Reader reader_for(Rule rule, std::string_view file_name);
 
-// Compose's ${NAME}, ${NAME:-default}, ${NAME-default}, $NAME and $$.
-std::string compose_interpolate(std::string_view value, const Environment& env);
+// The section of database.yml Rails reads: RAILS_ENV, else RACK_ENV, else
+// development.
+std::string rails_mode(const Environment& env);
+
+struct ReadingContext {
+  std::string mode = "development";
+  std::string rails_mode = "development";
+  // The environment, then the project's env files: what ${NAME} and ERB's
+  // ENV read.
+  Lookup lookup;
+  std::string file;  // the document, for the origins and its name's environment
+  // What a Compose file needs besides itself.
+  const ComposeInputs* compose = nullptr;
+};
+
+// Every candidate of one document, ranked as core/recognition.hpp ranks
+// them (the caller sets distance and file order). A document whose
+// references outgrow `budget` gives none; budget.exceeded() tells.
+std::vector<Candidate> read_candidates(Reader reader, const Node& document,
+                                       const ReadingContext& context, Budget& budget);
+
+// The same for settings already flattened (and layered or merged: env
+// files, a Spring base file with its profiles, appsettings.json with its
+// environment's file). Not for Compose files.
+std::vector<Candidate> read_settings(Reader reader, std::vector<KeyValue> settings,
+                                     const ReadingContext& context, Budget& budget);
+
+// What a document says, read in the environment alone; nullopt unless it
+// names a usable PostgreSQL source.
+std::optional<Found> recognise(Reader reader, const Node& document, const Environment& env);
 
 // A source is used when it names a database.
 bool usable(const Endpoint& e);
@@ -68,17 +89,10 @@ bool usable(const Endpoint& e);
 // Whether an engine, adapter, type or driver value names PostgreSQL.
 bool names_postgres(std::string_view value);
 
-// The directories the second look visits, in precedence order: `start`
-// (absolute, resolved), its subdirectories level by level to `down`, then
-// each ancestor (the parent first; none when `up` is 0, otherwise up + 1 of
-// them, below the root) with its own subdirectories. The directories every
-// search skips are skipped; each directory comes once.
-std::vector<std::string> project_directories(ListingCache& cache, const std::string& start,
-                                             long long up, long long down);
-
 // The line that follows "Database name required" when nothing named one.
-// `named_file` is the CONFIG_FILE word, empty when the tree was searched.
+// `named_file` is the CONFIG_FILE word, empty when the tree was searched;
+// `plan`, when given, says up to which root it went.
 std::string nothing_found_hint(std::string_view start, long long up, long long down,
-                               std::string_view named_file);
+                               std::string_view named_file, const ProjectPlan* plan = nullptr);
 
 }  // namespace talvo::core

@@ -5,6 +5,7 @@
 
 #include "core/readout.hpp"
 #include "settings/aliases.hpp"
+#include "settings/paths.hpp"
 #include "settings/scope.hpp"
 #include "settings/target.hpp"
 #include "settings/settings.hpp"
@@ -196,6 +197,7 @@ bool config_qualifies_under(nb::handle cfg, std::string_view engine_key) {
 
 nb::object read_config_file(nb::handle settings_path, const std::string& path) {
   log("debug", "processing '" + path + "' ...");
+  note_described_file(fs_bytes(nb::module_::import_("os").attr("path").attr("abspath")(settings_path)));
   nb::object cfg = load_config(settings_path);
   log("notice", "cfg: " + text(output::masked(cfg.attr("_data"))));
   nb::list keys = nb::list(cfg.attr("keys")());
@@ -220,8 +222,10 @@ nb::object read_config_file(nb::handle settings_path, const std::string& path) {
 }
 
 // A file that could not be loaded, as opposed to one that was read and did
-// not qualify.
+// not qualify, or one left unread for its size (already named on its own
+// line, and no more a failure than a file that is not there).
 bool unreadable_file(const nb::python_error& e) {
+  if (nb::hasattr(e.value(), "skipped")) return false;
   return e.matches(PyExc_OSError) ||
          e.matches(nb::module_::import_("talvo.envloader").attr("ConfigFileError"));
 }

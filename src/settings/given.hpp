@@ -6,6 +6,9 @@ namespace talvo::settings {
 
 struct GivenOptions {
   bool host = false, port = false, user = false, password = false, database = false;
+  // -ul: the operator's limit replaces the project root as the second
+  // look's way up.
+  bool up_level = false;
 };
 
 }  // namespace talvo::settings

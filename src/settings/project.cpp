@@ -1,43 +1,24 @@
 #include "settings/project.hpp"
 
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "core/connection_url.hpp"
 #include "core/document.hpp"
-#include "core/origins.hpp"
+#include "core/env_layers.hpp"
 #include "core/project_files.hpp"
 #include "output/palette.hpp"
 #include "settings/environment.hpp"
 #include "settings/paths.hpp"
+#include "settings/project_reading.hpp"
 #include "settings/scope.hpp"
 #include "settings/target.hpp"
 
 namespace talvo::settings {
 
 namespace {
-
-// Deep enough for any settings file; YAML anchors can make a document
-// refer to itself.
-constexpr int kMaxNesting = 32;
-
-core::Node to_node(nb::handle value, int depth = 0) {
-  if (value.is_none() || depth > kMaxNesting) return {};
-  if (PyBool_Check(value.ptr())) return core::Node::boolean(value.ptr() == Py_True);
-  if (PyLong_Check(value.ptr()) || PyFloat_Check(value.ptr())) return core::Node::number(text(value));
-  if (nb::isinstance<nb::str>(value)) return core::Node::text(utf8(value));
-  if (nb::isinstance<nb::dict>(value) || (nb::hasattr(value, "items") && nb::hasattr(value, "keys"))) {
-    core::Node map = core::Node::map();
-    for (nb::handle item : value.attr("items")()) map.add(text(item[0]), to_node(item[1], depth + 1));
-    return map;
-  }
-  if (nb::isinstance<nb::list>(value) || nb::isinstance<nb::tuple>(value)) {
-    core::Node list = core::Node::list();
-    for (nb::handle item : value) list.items.push_back(to_node(item, depth + 1));
-    return list;
-  }
-  return core::Node::text(text(value));
-}
 
 bool is_settings_dict(nb::handle settings) { return nb::isinstance<nb::dict>(settings); }
 
@@ -101,98 +82,15 @@ nb::dict decoded_url_settings(nb::handle url_settings) {
 
 // --- the second look ------------------------------------------------------------
 
-bool is_regular_file(const std::string& path) {
-  return truthy(nb::module_::import_("os").attr("path").attr("isfile")(fs_text(path)));
+// The plan of the last look at the project, for the hint when it found
+// nothing.
+std::optional<core::ProjectPlan>& last_plan() {
+  static std::optional<core::ProjectPlan> plan;
+  return plan;
 }
 
-std::optional<core::Node> read_document(const std::string& path, core::Reader reader) {
-  nb::str file = fs_text(path);
-  try {
-    if (reader == core::Reader::django) {
-      nb::object module = execute_settings(file);
-      return to_node(nb::getattr(module, "DATABASES", nb::none()));
-    }
-    nb::object cfg = load_config(file);
-    return to_node(nb::getattr(cfg, "document", nb::getattr(cfg, "_data", nb::none())));
-  } catch (nb::python_error& e) {
-    if (!is_ordinary(e)) throw;
-    log("debug", "not read: " + text(file) + ": " + message(e));
-    note_unreadable(message(e));
-    return std::nullopt;
-  }
-}
-
-// What Compose interpolates a file with: the process environment, over the
-// variables of the .env beside the file.
-core::Environment compose_environment(const std::string& compose_file, core::Environment env) {
-  std::string env_file = core::join_path(core::parent_path(compose_file), ".env");
-  if (!is_regular_file(env_file)) return env;
-  try {
-    nb::object cfg = load_config(fs_text(env_file));
-    for (nb::handle key : cfg.attr("keys")()) {
-      nb::object value = cfg.attr("get")(key);
-      if (nb::isinstance<nb::str>(key) && nb::isinstance<nb::str>(value))
-        env.emplace(utf8(key), utf8(value));  // a variable already set wins
-    }
-  } catch (nb::python_error& e) {
-    if (!is_ordinary(e)) throw;
-    note_unreadable(message(e));
-  }
-  return env;
-}
-
-std::optional<core::Found> read_as(const std::string& path, core::Reader reader,
-                                  const core::Environment& env) {
-  std::optional<core::Node> doc = read_document(path, reader);
-  std::optional<core::Found> found;
-  if (doc && reader == core::Reader::compose)
-    found = core::recognise(reader, *doc, compose_environment(path, env));
-  else if (doc)
-    found = core::recognise(reader, *doc, env);
-  // A settings module that gave nothing (an import it cannot make, values
-  // it expects from the environment): its project's .env says the same.
-  if (!found && reader == core::Reader::django) {
-    nb::object env_file = project_env_file(fs_text(path));
-    if (!env_file.is_none()) {
-      std::string env_path = fs_bytes(env_file);
-      found = read_as(env_path, core::Reader::dotenv, env);
-      if (found) found->path = env_path;
-    }
-  }
-  if (found && found->path.empty()) found->path = path;
-  if (found && doc && found->path == path) {
-    core::locate_sources(*doc, *found);
-    add_key_lines(*found);
-  }
-  return found;
-}
-
-std::optional<core::Found> look_at_named_file(nb::handle config_file, const core::Environment& env) {
-  std::string path = fs_bytes(nb::module_::import_("os").attr("path").attr("abspath")(config_file));
-  if (!is_regular_file(path)) return std::nullopt;
-  for (core::Reader reader : core::readers_for(path))
-    if (auto found = read_as(path, reader, env)) return found;
-  return std::nullopt;
-}
-
-std::optional<core::Found> look_at_project(long long up, long long down,
-                                           const core::Environment& env) {
-  nb::module_ os = nb::module_::import_("os");
-  std::string start = fs_bytes(os.attr("path").attr("realpath")(os.attr("getcwd")()));
-  return with_cache([&](core::ListingCache& cache) -> std::optional<core::Found> {
-    for (const std::string& dir : core::project_directories(cache, start, up, down)) {
-      core::ListingCache::Directory& d = cache.directory(dir);
-      for (const core::ProjectFile& file : core::project_files) {
-        core::FileKind kind;
-        if (cache.stat_in(d, dir, std::string(file.path), false, kind) != 0 ||
-            kind != core::FileKind::regular)
-          continue;
-        std::string path = core::join_path(dir, std::string(file.path));
-        if (auto found = read_as(path, file.reader, env)) return found;
-      }
-    }
-    return std::nullopt;
-  });
+std::string resolved(nb::handle path) {
+  return fs_bytes(nb::module_::import_("os").attr("path").attr("realpath")(path));
 }
 
 long long depth(nb::handle args, const char* name, long long fallback) {
@@ -200,10 +98,107 @@ long long depth(nb::handle args, const char* name, long long fallback) {
   return PyLong_Check(v.ptr()) ? nb::cast<long long>(v) : fallback;
 }
 
-std::optional<core::Found> second_look(nb::handle args, const core::Environment& env) {
+void log_candidates(const std::vector<core::Candidate>& candidates) {
+  for (const core::Candidate& c : candidates)
+    log("debug", "candidate: " + c.found.framework + " in " + text(fs_text(c.found.path)) +
+                     " (strength " + std::to_string(c.strength) + ", directory " + std::to_string(c.distance) +
+                     ", mode " + std::to_string(c.mode_rank) + ")");
+}
+
+std::optional<core::Found> best_of(std::vector<core::Candidate> candidates) {
+  log_candidates(candidates);
+  auto best = core::best_candidate(candidates);
+  if (!best) return std::nullopt;
+  add_key_lines(best->found);
+  return best->found;
+}
+
+std::optional<core::Found> look_at_named_file(nb::handle config_file, const core::Environment& env) {
+  std::string path = fs_bytes(nb::module_::import_("os").attr("path").attr("abspath")(config_file));
+  return with_cache([&](core::ListingCache& cache) -> std::optional<core::Found> {
+    core::FileKind kind;
+    std::string dir = core::parent_path(path);
+    core::ListingCache::Directory& d = cache.directory(dir);
+    if (cache.stat_in(d, dir, path.substr(path.rfind('/') + 1), false, kind) != 0 ||
+        kind != core::FileKind::regular)
+      return std::nullopt;
+    ProjectReader reader(cache, env, {{dir, false, false}});
+    for (core::Reader r : core::readers_for(path))
+      if (auto found = best_of(reader.read_named(path, r))) return found;
+    return std::nullopt;
+  });
+}
+
+std::optional<core::Found> look_at_project(nb::handle args, const GivenOptions& given,
+                                           const core::Environment& env) {
+  nb::module_ os = nb::module_::import_("os");
+  std::string start = resolved(os.attr("getcwd")());
+  std::string home;
+  if (auto h = core::lookup(env, "HOME"); h && !h->empty()) home = resolved(nb::str(h->data(), h->size()));
+  std::optional<long long> up_limit;
+  if (given.up_level) up_limit = depth(args, "up_level", 0);
+  long long down = depth(args, "down_level", 1);
+  return with_cache([&](core::ListingCache& cache) -> std::optional<core::Found> {
+    core::ProjectPlan plan = core::project_plan(cache, start, home, down, up_limit, core::env_mode(env));
+    last_plan() = plan;
+    ProjectReader reader(cache, env, plan.directories);
+    std::vector<core::Candidate> candidates;
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < plan.directories.size(); ++i) {
+      // A URL or a complete set ranks before anything farther away.
+      auto best = core::best_candidate(candidates);
+      if (best && best->strength == 0) break;
+      const core::PlannedDirectory& planned = plan.directories[i];
+      const std::string& dir = planned.path;
+      for (const core::DocumentRef& doc :
+           core::directory_documents(cache, dir, reader.mode(), planned.below)) {
+        if (!seen.insert(doc.path).second) continue;
+        for (core::Candidate& c : reader.read(doc, dir)) {
+          c.distance = i;
+          c.file_order = doc.order;
+          candidates.push_back(std::move(c));
+        }
+      }
+    }
+    return best_of(std::move(candidates));
+  });
+}
+
+std::optional<core::Found> second_look(nb::handle args, const GivenOptions& given,
+                                       const core::Environment& env) {
   nb::object config_file = arg(args, "CONFIG_FILE");
   if (truthy(config_file)) return look_at_named_file(config_file, env);
-  return look_at_project(depth(args, "up_level", 0), depth(args, "down_level", 1), env);
+  return look_at_project(args, given, env);
+}
+
+// A .env read by the plain discovery, with the files frameworks layer over
+// it beside it (.env.local, .env.<mode>, ...): their values override the
+// .env's key by key. Nothing when no such file is there, or when they change
+// nothing the plain discovery used.
+std::optional<core::Found> layered_over_described(const core::Environment& env) {
+  std::optional<std::string> described = described_file();
+  if (!described || core::parent_path(*described) == *described) return std::nullopt;
+  std::string dir = core::parent_path(*described);
+  if (described->substr(described->rfind('/') + 1) != ".env") return std::nullopt;
+  return with_cache([&](core::ListingCache& cache) -> std::optional<core::Found> {
+    core::ListingCache::Directory& d = cache.directory(dir);
+    bool layered = false;
+    for (const std::string& name : core::env_layer_files(core::env_mode(env))) {
+      core::FileKind kind;
+      if (name != ".env" && cache.stat_in(d, dir, name, false, kind) == 0 &&
+          kind == core::FileKind::regular)
+        layered = true;
+    }
+    if (!layered) return std::nullopt;
+    ProjectReader reader(cache, env, {{dir, false, false}});
+    core::DocumentRef doc{core::Rule::env, core::join_path(dir, ".env"), ".env", 0};
+    auto best = core::best_candidate(reader.read(doc, dir));
+    if (!best) return std::nullopt;
+    const core::Origins& o = best->origins;
+    for (const auto* origin : {&o.host, &o.port, &o.user, &o.password, &o.database})
+      if (*origin && (*origin)->file != *described) return best->found;
+    return std::nullopt;
+  });
 }
 
 // --- the environment ------------------------------------------------------------
@@ -236,6 +231,17 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
       arg(args, "CONFIG_FILE"), "max_depth_up"_a = arg(args, "up_level"),
       "max_depth_down"_a = arg(args, "down_level"));
   if (names_database(settings)) {
+    if (auto layered = layered_over_described(environment_snapshot())) {
+      log("info", "layered env files over " + text(fs_text(*described_file())));
+      announce_settings_file(text(fs_text(layered->path)));
+      // What the plain discovery would have read, had it read the layers:
+      // its precedences stand.
+      nb::object kept = keep(settings_dict(layered->endpoint));
+      core::Values values = core::values_of(*layered);
+      add_key_lines(values);
+      note_origin(kept, values, true);
+      return kept;
+    }
     if (is_settings_dict(settings) && nb::borrow<nb::dict>(settings).contains("original_url")) {
       // Decoded, the values are still those of the URL they came from.
       std::optional<core::Values> from_url = settings_values(settings);
@@ -253,7 +259,7 @@ nb::object discover_for_command(nb::handle args, const GivenOptions& given) {
   }
 
   core::Environment env = environment_snapshot();
-  if (auto found = second_look(args, env)) {
+  if (auto found = second_look(args, given, env)) {
     nb::str path = fs_text(found->path);
     log("info", "second look: " + found->framework + " settings in " + text(path));
     announce_settings_file(text(path));
@@ -282,8 +288,12 @@ void print_nothing_found_hint(nb::handle args) {
   nb::object config_file = arg(args, "CONFIG_FILE");
   std::string start = visible(os.attr("path").attr("realpath")(os.attr("getcwd")()));
   std::string named = truthy(config_file) ? visible(config_file) : std::string();
+  // The root as a message shows a path: what is not UTF-8 or not printable, escaped.
+  std::optional<core::ProjectPlan> shown = last_plan();
+  if (shown) shown->root = visible(fs_text(shown->root));
+  const core::ProjectPlan* plan = shown && named.empty() ? &*shown : nullptr;
   print(core::nothing_found_hint(start, depth(args, "up_level", 0), depth(args, "down_level", 1),
-                                 named),
+                                 named, plan),
         palette::warning);
 }
 

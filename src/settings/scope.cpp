@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "core/failure.hpp"
+#include "core/interpolation.hpp"
 #include "core/search.hpp"
 #include "core/terminal.hpp"
+#include "output/palette.hpp"
 
 namespace talvo::settings {
 namespace {
@@ -33,7 +35,8 @@ struct Scope {
   Outcomes settings_modules;
   std::optional<std::string> unreadable;
   GivenOptions given;
-  std::set<std::string> announced;
+  std::set<std::string> announced;  // files found, and files skipped
+  std::optional<std::string> described;
 };
 
 // Scopes nest: the outermost one creates the state, and it goes when the
@@ -258,9 +261,31 @@ void announce_settings_file(const std::string& path) {
 
 core::ListingCache* detail::scope_cache() { return scope ? &scope->listings : nullptr; }
 
+void note_described_file(const std::string& path) {
+  if (scope) scope->described = path;
+}
+
+std::optional<std::string> described_file() { return scope ? scope->described : std::nullopt; }
+
+void announce_skipped(const std::string& reason) {
+  if (scope && !scope->announced.insert("skipped: " + reason).second) return;
+  print("⚠️ Skipped " + core::visible_text(reason), palette::warning);
+}
+
 nb::object load_config(nb::handle path) {
   return once(&Scope::configs, path, [&] {
-    return nb::module_::import_("talvo.envloader").attr("load_env")(path);
+    nb::module_ loader = nb::module_::import_("talvo.envloader");
+    // The limits are the core's; the loader keeps them as its defaults, so
+    // a loader put in its place is still called with the path alone.
+    loader.attr("MAX_BYTES") = core::kMaxDocumentBytes;
+    loader.attr("BUDGET_FLOOR") = core::kBudgetFloor;
+    loader.attr("BUDGET_FACTOR") = core::kBudgetFactor;
+    try {
+      return loader.attr("load_env")(path);
+    } catch (nb::python_error& e) {
+      if (is_ordinary(e) && nb::hasattr(e.value(), "skipped")) announce_skipped(message(e));
+      throw;
+    }
   });
 }
 

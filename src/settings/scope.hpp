@@ -25,9 +25,20 @@ class DiscoveryScope {
   DiscoveryScope& operator=(const DiscoveryScope&) = delete;
 };
 
-// talvo.envloader.load_env(path); an error is raised again, unchanged, to
-// every later caller in the scope.
+// talvo.envloader.load_env(path), within the core's limits on a
+// document's size and on what its references expand to; an error is raised
+// again, unchanged, to every later caller in the scope. A file left unread
+// for its size is named once on screen.
 nb::object load_config(nb::handle path);
+
+// The configuration file the plain discovery read last in the scope (its
+// byte path), so that the env files layered over a .env can be read after
+// it.
+void note_described_file(const std::string& path);
+std::optional<std::string> described_file();
+
+// Says once per scope that a file was left unread: "⚠️ Skipped " + why.
+void announce_skipped(const std::string& reason);
 
 // load_settings_from_path(path) with the variables of the project's .env
 // visible in os.environ while the file runs (only names not already set;

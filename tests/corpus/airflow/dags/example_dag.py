@@ -1,0 +1,1 @@
+from airflow import DAG

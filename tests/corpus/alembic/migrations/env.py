@@ -1,0 +1,1 @@
+from alembic import context

@@ -1,0 +1,2 @@
+from .base import *  # noqa: F403
+DEBUG = True

@@ -1,0 +1,4 @@
+from django.contrib.auth.models import AbstractUser
+
+class User(AbstractUser):
+    pass

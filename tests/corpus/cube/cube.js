@@ -1,0 +1,2 @@
+// Cube configuration options: https://cube.dev/docs/config
+module.exports = {};

@@ -1,0 +1,1 @@
+export default (router) => { router.get('/', (req, res) => res.send('Hello')); };

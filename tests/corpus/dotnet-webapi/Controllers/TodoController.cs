@@ -1,0 +1,2 @@
+namespace TodoApi.Controllers;
+public class TodoController {}

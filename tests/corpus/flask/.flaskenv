@@ -1,0 +1,2 @@
+FLASK_APP=microblog.py
+FLASK_DEBUG=1

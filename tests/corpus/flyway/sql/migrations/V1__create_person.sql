@@ -1,0 +1,1 @@
+create table PERSON (ID int not null, NAME varchar(100) not null);

@@ -1,0 +1,3 @@
+module github.com/acme/inventory
+
+go 1.22

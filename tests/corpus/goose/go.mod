@@ -1,0 +1,3 @@
+module example.com/shortener
+
+go 1.22

@@ -1,0 +1,4 @@
+module Bookshelf
+  module Actions
+  end
+end

@@ -1,0 +1,4 @@
+module Bookshelf
+  class App < Hanami::App
+  end
+end

@@ -1,0 +1,2 @@
+package demo;
+public class Event {}

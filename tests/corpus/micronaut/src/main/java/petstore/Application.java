@@ -1,0 +1,2 @@
+package petstore;
+public class Application {}

@@ -1,0 +1,3 @@
+export default function Dashboard() {
+  return <h1>Dashboard</h1>;
+}

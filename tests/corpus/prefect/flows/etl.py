@@ -1,0 +1,5 @@
+from prefect import flow
+
+@flow
+def etl():
+    pass

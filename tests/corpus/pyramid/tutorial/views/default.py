@@ -1,0 +1,1 @@
+from pyramid.view import view_config

@@ -1,0 +1,2 @@
+package org.acme;
+public class FruitResource {}

@@ -1,0 +1,2 @@
+class ApplicationController < ActionController::Base
+end

@@ -1,0 +1,1 @@
+export const posts = () => db.post.findMany()

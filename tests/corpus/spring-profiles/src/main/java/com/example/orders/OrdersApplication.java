@@ -1,0 +1,4 @@
+package com.example.orders;
+
+@org.springframework.boot.autoconfigure.SpringBootApplication
+public class OrdersApplication {}

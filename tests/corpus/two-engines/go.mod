@@ -1,0 +1,3 @@
+module example.com/billing
+
+go 1.22

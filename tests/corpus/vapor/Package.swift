@@ -1,0 +1,2 @@
+// swift-tools-version:5.9
+import PackageDescription

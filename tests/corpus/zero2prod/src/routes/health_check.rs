@@ -1,0 +1,1 @@
+pub async fn health_check() -> actix_web::HttpResponse { actix_web::HttpResponse::Ok().finish() }
