@@ -75,6 +75,13 @@ class Config:
         return f"Config({self.path!r}, {self._data!r})"
 
 
+def _key_line(original):
+    # The parser counts from 1 but numbers a binding by where its text
+    # begins, blank lines before the key included.
+    text = original.string
+    return original.line + text[:len(text) - len(text.lstrip())].count("\n")
+
+
 def _read_dotenv(path, text, budget):
     import io
     from collections import ChainMap
@@ -104,7 +111,7 @@ def _read_dotenv(path, text, budget):
             value = "".join(atom.resolve(scope) for atom in parse_variables(value))
             budget.spend(len(value) + 1)
         values[binding.key] = value
-        lines[(id(values), binding.key)] = binding.original.line + 1  # counted from 0
+        lines[(id(values), binding.key)] = _key_line(binding.original)
     return values, None, lines
 
 

@@ -125,6 +125,7 @@ def test_load_env_leaves_a_large_file_unread(tmp_path):
 
 @pytest.mark.parametrize("name,content,section,line", [
     (".env", "# c\nA=1\n\nB=2\n", None, 4),
+    (".env", "A=1\nB=2\n", None, 2),
     ("app.properties", "a=1\n\nb : 2\n", None, 3),
     ("db.yaml", "top:\n  x: 1\n  b: 2\n", "top", 3),
     ("db.ini", "[s]\na = 1\n\nb = 2\n", "s", 4),

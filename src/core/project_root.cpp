@@ -22,7 +22,8 @@ constexpr std::string_view kNotSettingsFolders[] = {
 
 // Fixed places of settings files, relative to a project's directory.
 constexpr std::string_view kSettingsSubdirectories[] = {
-    "config", "conf", "custom/conf", "src/main/resources", "prisma", "supabase", "configuration",
+    "config",   "configs",  "conf", "custom/conf", "src/main/resources", "prisma", "supabase",
+    "configuration", "settings",  // configs/ as Go's common layout keeps it
 };
 
 // Folders of env files per environment, as cookiecutter-django writes them.
@@ -177,6 +178,9 @@ ProjectPlan project_plan(ListingCache& cache, const std::string& start, const st
       std::string parent = parent_path(current);
       if (parent == current || parent == parent_path(parent)) break;  // the filesystem's root
       if (!same_device(cache, parent, start)) break;
+      // Anybody could have left a settings file in /tmp for whoever works
+      // below it.
+      if (cache.writable_by_all(parent)) break;
       bool at_home = parent == home;
       if (under_version_control(cache, parent)) {
         chain.push_back(parent);

@@ -5,9 +5,10 @@
 // holds .git (a folder, or a file as in a worktree or submodule), .hg or
 // .svn. Without one, it is the nearest directory that holds a settings file
 // (the working directory's own, when none does). The walk never crosses
-// into another filesystem (another device), never reaches the filesystem's
-// root, and stops at $HOME, which is read only when it is the root by its
-// .git (a home kept in version control).
+// into another filesystem (another device) or a directory every user may
+// write in (/tmp), never reaches the filesystem's root, and stops at $HOME,
+// which is read only when it is the root by its .git (a home kept in
+// version control).
 //
 // The working directory is read with its subdirectories down to the
 // down-level; each directory above it up to the root is read itself and

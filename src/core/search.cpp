@@ -115,6 +115,11 @@ class SystemFileSystem final : public FileSystem {
 
   std::uint64_t listed_inode() const override { return last_listed_inode_; }
 
+  bool writable_by_all(const std::string& path) override {
+    struct ::stat st;
+    return stat_path(path, st) == 0 && (st.st_mode & S_IWOTH) != 0;
+  }
+
   void forget() override {
     for (Handle& handle : stack_) ::close(handle.fd);
     stack_.clear();

@@ -72,6 +72,9 @@ class FileSystem {
   // The inode the last listing that worked gave for the directory itself
   // (its "." entry); 0 when unknown.
   virtual std::uint64_t listed_inode() const { return 0; }
+  // Whether every user may write in the directory `path` (/tmp, /var/tmp):
+  // what lies there is anybody's, nobody's project.
+  virtual bool writable_by_all(const std::string& /*path*/) { return false; }
   // Drops whatever the implementation keeps between calls (open directory
   // handles), so that later calls see the filesystem afresh.
   virtual void forget() {}
@@ -137,6 +140,7 @@ class ListingCache {
   // The directory at `path`; one whose identity cannot be had stands for
   // its path alone.
   Directory& directory(const std::string& path);
+  bool writable_by_all(const std::string& path) { return fs_.writable_by_all(path); }
   // The directory of `parent`'s entry `index`, whose path is `path`.
   Directory& child(Directory& parent, std::size_t index, const std::string& path);
   // A number for a new search, to tell its visits from earlier ones.

@@ -84,7 +84,10 @@ class FakeFileSystem final : public FileSystem {
     return 0;
   }
 
+  bool writable_by_all(const std::string& path) override { return shared.count(path) != 0; }
+
   int identified = 0;
+  std::set<std::string> shared;  // directories every user may write in
 
   std::map<std::string, int> stats, lists;
 

@@ -103,6 +103,16 @@ TEST(ProjectRoot, VersionControlSettingsFilesHomeAndDevices) {
                 {"/data/mnt/proj", RootReason::settings_file, {"/data/mnt/proj"}},
                 "device boundary");
   }
+  {
+    FakeFileSystem fs;  // never into a directory every user may write in
+    fs.dir("/tmp");
+    fs.file("/tmp/planted.env");
+    fs.dir("/tmp/t");
+    fs.dir("/tmp/t/sub");
+    fs.shared.insert("/tmp");
+    expect_plan(fs, "/tmp/t/sub", "", {"/tmp/t/sub", RootReason::working_directory, {}},
+                "world-writable /tmp");
+  }
 }
 
 TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
@@ -112,6 +122,8 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   fs.dir("/p/config");
   fs.file("/p/config/database.yml");
   fs.file("/p/config/settings.toml");
+  fs.dir("/p/configs");
+  fs.file("/p/configs/config.yaml");
   fs.dir("/p/src");
   fs.dir("/p/src/main");
   fs.dir("/p/src/main/resources");
@@ -136,7 +148,8 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   for (const DocumentRef& d : directory_documents(cache, "/p", "development", false)) read.push_back(d.relative);
   EXPECT_EQ(read, (std::vector<std::string>{"compose.yaml", ".env", "config/database.yml",
                                             "src/main/resources/application.properties",
-                                            "config/settings.toml", ".envs/.local/.postgres"}));
+                                            "config/settings.toml", "configs/config.yaml",
+                                            ".envs/.local/.postgres"}));
   auto production = settings_subdirectories("production");
   EXPECT_NE(std::find(production.begin(), production.end(), ".envs/.production"), production.end());
   EXPECT_EQ(std::find(production.begin(), production.end(), ".envs/.local"), production.end());
