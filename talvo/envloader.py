@@ -282,6 +282,104 @@ def _read_ini(path, text, budget):
     return data, document, lines
 
 
+_HOCON_BLOCK = None
+
+
+def _hocon_block_line(line):
+    """The key a line opens a block for (`database {`, `db.default = {`), or None."""
+    global _HOCON_BLOCK
+    if _HOCON_BLOCK is None:
+        import re
+        _HOCON_BLOCK = re.compile(r'^\s*("[^"]*"|[\w.\-]+)\s*[=:]?\s*\{\s*$')
+    m = _HOCON_BLOCK.match(line)
+    return m.group(1).strip('"') if m else None
+
+
+def _hocon_value(raw):
+    """A value as written after `=` or `:`: a quoted string, else the text up
+    to a comment. None for what holds no setting (a list, an object)."""
+    raw = raw.strip()
+    if raw.startswith('"'):
+        out, i = [], 1
+        while i < len(raw) and raw[i] != '"':
+            if raw[i] == "\\" and i + 1 < len(raw):
+                i += 1
+            out.append(raw[i])
+            i += 1
+        return "".join(out)
+    if raw.startswith(("[", "{")):
+        return None
+    for marker in (" #", "\t#", " //", "\t//"):
+        if marker in raw:
+            raw = raw[:raw.index(marker)]
+    return raw.strip()
+
+
+def _read_hocon(path, text, budget):
+    """HOCON as Play, Ktor and Akka write their application.conf: blocks of
+    `key { ... }`, dotted keys, `key = value` or `key: value`, # and //
+    comments. `${?NAME}` takes the environment's value when it is set and
+    leaves the key as it was otherwise. Lists, includes and multi-line
+    strings hold no connection setting and are passed over."""
+    document, lines = {}, {}
+    stack = []
+    depth_in_list = 0
+    for number, line in enumerate(text.splitlines(), 1):
+        stripped = line.strip()
+        if depth_in_list:
+            depth_in_list += stripped.count("[") - stripped.count("]")
+            continue
+        if not stripped or stripped.startswith(("#", "//", "include ")):
+            continue
+        block = _hocon_block_line(line)
+        if block is not None:
+            stack.append(block)
+            continue
+        if stripped.startswith("}"):
+            if stack:
+                stack.pop()
+            continue
+        cut = min((i for i in (stripped.find("="), stripped.find(":")) if i > 0), default=-1)
+        if cut < 0:
+            continue
+        key, raw = stripped[:cut].strip().strip('"'), stripped[cut + 1:]
+        if raw.strip().startswith("[") and raw.count("[") > raw.count("]"):
+            depth_in_list = raw.count("[") - raw.count("]")
+            continue
+        value = _hocon_value(raw)
+        if value is None:
+            continue
+        if value.startswith("${?") and value.endswith("}"):
+            value = os.environ.get(value[3:-1])
+            if value is None:
+                continue
+        budget.spend(len(value) + 1)
+        parts = [p for p in ".".join(stack + [key]).split(".") if p]
+        container = document
+        for part in parts[:-1]:
+            nested = container.get(part)
+            if not isinstance(nested, dict):
+                nested = container[part] = {}
+            container = nested
+        container[parts[-1]] = value
+        lines[(id(container), parts[-1])] = number
+    return document, None, lines
+
+
+def _read_conf(path, text, budget):
+    """A .conf file: INI when it has [sections], else HOCON, which reads the
+    flat `key = value` files of PostgREST or Keycloak as well as Play's and
+    Ktor's blocks (quotes taken off, the last of a repeated key kept)."""
+    if any(_ini_section_line(line) for line in text.splitlines()):
+        return _read_ini(path, text, budget)
+    return _read_hocon(path, text, budget)
+
+
+def _ini_section_line(line):
+    line = line.strip()
+    return len(line) > 2 and line[0] == "[" and line[-1] == "]"
+
+
 def _read_properties(path, text, budget):
     """Java properties: key=value, key: value or key value; # and ! comments;
     a backslash at the end of a line continues it."""
@@ -324,7 +422,7 @@ _BY_SUFFIX = {
     ".json": _read_json,
     ".yaml": _read_yaml, ".yml": _read_yaml,
     ".toml": _read_toml,
-    ".ini": _read_ini, ".cfg": _read_ini, ".conf": _read_ini,
+    ".ini": _read_ini, ".cfg": _read_ini, ".conf": _read_conf,
 }
 
 

@@ -1,0 +1,3 @@
+package com.example
+
+fun main() {}
