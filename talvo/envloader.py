@@ -380,6 +380,62 @@ def _ini_section_line(line):
     return len(line) > 2 and line[0] == "[" and line[-1] == "]"
 
 
+def _elixir_value(raw):
+    """A value of a Mix config keyword list: a string (its #{...} parts left
+    out), a number, or System.get_env("X"), with a default as
+    System.get_env("X", "d") or System.get_env("X") || "d" writes it. None for
+    anything else (a function call, a module, a list)."""
+    import re
+    raw = raw.strip().rstrip(",").strip()
+    string = r'"((?:[^"\\]|\\.)*)"'
+    env = re.fullmatch(r'System\.(?:get_env|fetch_env!?)\(\s*' + string +
+                       r'\s*(?:,\s*' + string + r'\s*)?\)(?:\s*\|\|\s*' + string + r')?', raw)
+    if env:
+        name, default = env.group(1), env.group(2) or env.group(3)
+        return os.environ.get(name, default)
+    m = re.fullmatch(string, raw)
+    if m:
+        return re.sub(r"#\{[^}]*\}", "", m.group(1)).replace('\\"', '"')
+    if re.fullmatch(r"-?\d+", raw):
+        return raw
+    return None
+
+
+def _read_elixir(path, text, budget):
+    """Mix's config/*.exs as Phoenix writes them: `config :app, App.Repo,`
+    and its `key: value` lines. Nothing in them runs; what is not a plain
+    value or an environment variable is passed over."""
+    import re
+    document, lines = {}, {}
+    container = None
+    for number, line in enumerate(text.splitlines(), 1):
+        stripped = line.strip()
+        if not stripped or stripped.startswith("#"):
+            continue
+        head = re.match(r"config\s+:(\w+)\s*,\s*([\w.]+)\s*,?\s*(.*)$", stripped)
+        if head:
+            app, name, rest = head.groups()
+            container = document.setdefault(name, {})
+            stripped = rest
+            if not stripped:
+                continue
+        elif stripped.startswith("config ") or stripped.startswith(("import ", "if ", "end")):
+            container = None
+            continue
+        if container is None:
+            continue
+        item = re.match(r"(\w+):\s+(.+)$", stripped)
+        if not item:
+            continue
+        value = _elixir_value(item.group(2))
+        if value is None:
+            continue
+        budget.spend(len(value) + 1)
+        container.setdefault(item.group(1), value)
+        lines.setdefault((id(container), item.group(1)), number)
+    return document, None, lines
+
+
 def _read_properties(path, text, budget):
     """Java properties: key=value, key: value or key value; # and ! comments;
     a backslash at the end of a line continues it."""
@@ -423,6 +479,7 @@ _BY_SUFFIX = {
     ".yaml": _read_yaml, ".yml": _read_yaml,
     ".toml": _read_toml,
     ".ini": _read_ini, ".cfg": _read_ini, ".conf": _read_conf,
+    ".exs": _read_elixir,
 }
 
 

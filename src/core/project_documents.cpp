@@ -32,7 +32,7 @@ constexpr std::string_view kNotSettings[] = {
     ".codecov.yml",     ".golangci.yml",     ".goreleaser.yml", "netlify.toml",   "chart.yaml",
     "openapi.yaml",     "openapi.json",      "swagger.yaml",   "swagger.json",    ".markdownlint.json",
     "appveyor.yml",     "bitbucket-pipelines.yml", "buildspec.yml", "rustfmt.toml", "clippy.toml",
-    "my.cnf",           "alembic.ini.mako",
+    "my.cnf",           "alembic.ini.mako", "mix.exs",
     // The environment's own files, read by the environment stage.
     ".pg_service.conf", "pg_service.conf",
 };
@@ -140,6 +140,7 @@ Format format_for(std::string_view file_name) {
   if (ends_with_nocase(name, ".yml") || ends_with_nocase(name, ".yaml")) return Format::yaml;
   if (ends_with_nocase(name, ".toml")) return Format::toml;
   if (ends_with_nocase(name, ".properties")) return Format::properties;
+  if (ends_with_nocase(name, ".exs")) return Format::elixir;  // Mix's config/*.exs
   if (ends_with_nocase(name, ".ini") || ends_with_nocase(name, ".conf") ||
       ends_with_nocase(name, ".cfg") || name == ".odoorc")
     return Format::ini;
@@ -163,7 +164,8 @@ bool generic_document(std::string_view file_name, std::string_view mode, bool in
     case Format::yaml:
     case Format::toml:
     case Format::ini:
-    case Format::properties: return true;
+    case Format::properties:
+    case Format::elixir: return true;
     default: return false;
   }
 }

@@ -18,6 +18,7 @@ using namespace std::string_view_literals;
 constexpr std::string_view kContextWords[] = {
     "db",        "database",    "databases", "datasource", "datasources",      "dbconfig",
     "sql",       "sqlalchemy",  "jdbc",      "r2dbc",      "connectionstrings",
+    "repo",  // Ecto's repository, as Phoenix configures it
 };
 
 constexpr std::string_view kPostgresWords[] = {

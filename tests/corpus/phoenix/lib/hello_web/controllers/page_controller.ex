@@ -1,0 +1,3 @@
+defmodule HelloWeb.PageController do
+  use HelloWeb, :controller
+end
