@@ -81,7 +81,7 @@ def test_server_stopped_mid_query(run_talvo, tmp_path):
                                  "-q", "select pg_sleep(30)"], cwd=tmp_path, text=True,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 env=talvo_environment(tmp_path))
-        wait_for_sleep(cluster)
+        wait_for_sleep(cluster, "select pg_sleep(30)")
         cluster.stop()
         out, err = proc.communicate(timeout=30)
     finally:
@@ -90,14 +90,12 @@ def test_server_stopped_mid_query(run_talvo, tmp_path):
     assert out.splitlines()[-1].startswith("❌ Query error: ") and "Traceback" not in out + err
 
 
-def wait_for_sleep(pg, timeout=20.0):
-    """Until talvo's session sleeps in pg_sleep, found by its application
-    name. The statement text is no sign yet: a query's rows are produced by
-    a FETCH from its cursor."""
+def wait_for_sleep(pg, statement, timeout=20.0):
+    """Until talvo's session sleeps in `statement`, found by its text."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if pg.psql("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'talvo' "
-                   "AND wait_event = 'PgSleep'") != "0":
+                   f"AND wait_event = 'PgSleep' AND strpos(query, '{statement}') > 0") != "0":
             return
         time.sleep(0.05)
     raise AssertionError("the query never started sleeping")
@@ -110,7 +108,7 @@ def test_signals_cancel_the_statement_and_leave_no_session(db, tmp_path, sig, st
                              "select pg_sleep(60)"], cwd=tmp_path, text=True,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             env=talvo_environment(tmp_path))
-    wait_for_sleep(db)
+    wait_for_sleep(db, "select pg_sleep(60)")
     proc.send_signal(sig)
     out, err = proc.communicate(timeout=30)
     assert proc.returncode == status, out + err

@@ -220,8 +220,6 @@ def test_ctrl_c_at_the_confirmation_ends_the_command(db, tmp_path):
 
 # --- what operators see --------------------------------------------------------
 
-# Rows still come through a cursor, whose FETCH is what the server shows.
-@pytest.mark.xfail(strict=True, reason="pg_stat_activity shows the cursor's FETCH, not the statement")
 @pytest.mark.parametrize("extra", [[], ["--format", "csv", "--limit", "2"]])
 def test_the_running_statement_shows_in_pg_stat_activity(db, tmp_path, extra):
     sql = "SELECT pg_sleep(0.1) AS slept, n FROM generate_series(1, 12) n"
@@ -244,6 +242,26 @@ def test_the_running_statement_shows_in_pg_stat_activity(db, tmp_path, extra):
         assert err.splitlines()[-1] == "⚠️ Showing 2 of 12 rows"
     else:
         assert "│ 12 │" in out.replace("  ", " ") and "Showing" not in out
+
+
+@pytest.mark.parametrize("extra", [[], ["--format", "json"]])
+def test_rows_left_out_stay_on_the_server(db, tmp_path, extra):
+    # 99 rows of 4 MB each: only their count may travel.
+    sql = ("SELECT n, CASE WHEN n > 1 THEN repeat('x', 4000000) END AS wide "
+           "FROM generate_series(1, 100) n")
+    out_file, err_file = tmp_path / "out", tmp_path / "err"
+    with open(out_file, "w") as out, open(err_file, "w") as err:
+        proc = subprocess.Popen([talvo_executable(), *server(db), "query", "-d", DB, *extra,
+                                 "--limit", "1", "-q", sql], cwd=tmp_path, stdout=out, stderr=err,
+                                env=talvo_environment(tmp_path))
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+    out, err = out_file.read_text(), err_file.read_text()
+    assert proc.returncode == 0, out + err
+    assert (err if extra else out).splitlines()[-1] == "⚠️ Showing 1 of 100 rows"
+    if extra:
+        assert out == '[\n{"n": 1, "wide": null}\n]\n'
+    assert usage.ru_maxrss < 150 * 1024, usage.ru_maxrss
 
 
 # --- creates at once -----------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "core/sql_text.hpp"
 
 #include <cstddef>
+#include <string>
 
 namespace talvo::core {
 namespace {
@@ -139,17 +140,42 @@ std::optional<std::string_view> transaction_control(std::string_view sql) {
   return std::nullopt;
 }
 
-std::string counted_statement(std::string_view body, std::optional<std::int64_t> limit,
-                              RowForm form) {
-  // Referred to twice, the statement is run once into a work table that
-  // both the count and the rows read; a data-modifying one (INSERT ...
-  // RETURNING) runs to its end whatever the limit.
-  std::string sql = "WITH talvo_rows AS MATERIALIZED (\n";
-  sql += body;
-  sql += "\n)\nSELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, ";
-  sql += form == RowForm::columns ? "talvo_rows.* FROM talvo_rows"
-                                  : "talvo_row::text FROM talvo_rows AS talvo_row";
-  if (limit) sql += " LIMIT " + std::to_string(*limit);
+std::string counted_statement(std::string_view body, std::size_t columns,
+                              std::optional<std::int64_t> shown, RowForm form, Holder holder) {
+  // The statement's columns are renamed by position: its own names may be
+  // anything, the same name twice included.
+  std::string names;
+  for (std::size_t i = 1; i <= columns; ++i) {
+    if (i > 1) names += ", ";
+    names += "talvo_" + std::to_string(i);
+  }
+  const std::string values = form == RowForm::text ? "ROW(" + names + ")::text" : names;
+
+  std::string sql;
+  std::string rows = "talvo_rows";
+  if (holder == Holder::with_query) {
+    sql = "WITH talvo_rows (" + names + ") AS (\n" + std::string(body) + "\n)\n";
+  } else {
+    rows = "(\n" + std::string(body) + "\n) AS talvo_rows (" + names + ")";
+  }
+  if (!shown) return sql + "SELECT NULL::bigint AS talvo_total, " + values + " FROM " + rows;
+
+  // Numbering looks one row ahead only, so the server holds no more than
+  // that: the rows stream through, however many there are. The filter is a
+  // disjunction on purpose: a plain bound on row_number() would let the
+  // server stop the statement once the bound is passed.
+  const std::string bound = std::to_string(*shown);
+  const std::string is_shown = "talvo_n <= " + bound;
+  sql += "SELECT CASE WHEN talvo_n > " + bound + " THEN talvo_n END AS talvo_total";
+  if (form == RowForm::text) {
+    sql += ", CASE WHEN " + is_shown + " THEN " + values + " END";
+  } else {
+    for (std::size_t i = 1; i <= columns; ++i)
+      sql += ", CASE WHEN " + is_shown + " THEN talvo_" + std::to_string(i) + " END";
+  }
+  sql += "\nFROM (SELECT row_number() OVER () AS talvo_n, "
+         "lead(true, 1, false) OVER () AS talvo_more, *\n      FROM " +
+         rows + ") AS talvo_counted\nWHERE " + is_shown + " OR NOT talvo_more";
   return sql;
 }
 

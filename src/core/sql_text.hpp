@@ -2,6 +2,7 @@
 // statement in another needs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,9 +19,10 @@ namespace talvo::core {
 std::string_view statement_body(std::string_view sql);
 
 // Whether an error (by its SQLSTATE) says the wrapper could not hold the
-// statement: a syntax error (DECLARE and COPY take only some statements) or
-// a feature not supported (a data-modifying WITH in a cursor). Both are
-// raised while the text is analysed, before anything runs.
+// statement: a syntax error (a subquery, a WITH query and COPY take only
+// some statements) or a feature not supported (a data-modifying WITH that is
+// not at the top). Both are raised while the text is analysed, before
+// anything runs.
 bool refuses_wrapping(std::string_view sqlstate);
 
 // How the rows of a counted statement come back.
@@ -29,13 +31,22 @@ enum class RowForm {
   text,     // one column: each row as the server writes a row value
 };
 
-// The statement (its body) run once as a query that also counts its rows on
-// the server, so that only the rows wanted travel: the count comes first in
-// every row, then the row itself; with a limit, at most that many rows come.
-// The statement stays in the text as the operator wrote it, so
+// What holds the statement inside the counted one. A subquery takes every
+// query, a volatile one included, and streams its rows; a WITH query also
+// takes a data-modifying statement (INSERT ... RETURNING), but the server
+// keeps the rows of a volatile query in a work table there.
+enum class Holder { subquery, with_query };
+
+// The statement (its body, returning `columns` columns, at least one) as one
+// query that runs it once and whole and numbers its rows on the server, so
+// that only the rows shown travel. Its first column is the row count, null
+// in every row but one; then come the statement's values. With `shown`, the
+// first `shown` rows come, then only the last row if it is not among them:
+// it carries the count and no values. Without, every row comes and none has
+// the count. The statement stays in the text as the operator wrote it, so
 // pg_stat_activity shows it while it runs.
-std::string counted_statement(std::string_view body, std::optional<std::int64_t> limit,
-                              RowForm form);
+std::string counted_statement(std::string_view body, std::size_t columns,
+                              std::optional<std::int64_t> shown, RowForm form, Holder holder);
 
 // The statement a text opens with when it controls the transaction itself
 // (BEGIN, START TRANSACTION, COMMIT, END, ROLLBACK, ABORT, SAVEPOINT,

@@ -3,7 +3,7 @@
 #include <datetime.h>
 
 #include <algorithm>
-#include <limits>
+#include <optional>
 #include <span>
 #include <stdexcept>
 
@@ -17,12 +17,9 @@ namespace {
 
 // Text is handed to standard output in pieces of about this size.
 constexpr std::size_t kDrainSize = 1 << 16;
-// Rows a FETCH asks for at a time: enough to keep round trips few, few
+// Rows asked of a portal at a time: enough to keep round trips few, few
 // enough that a batch of wide rows stays small.
 constexpr std::int64_t kBatchRows = 5000;
-
-// FETCH takes a count of at most this.
-constexpr std::int64_t kLargestFetch = std::numeric_limits<std::int32_t>::max();
 
 std::string_view utf8_view(nb::handle s) {
   Py_ssize_t size = 0;
@@ -199,44 +196,35 @@ bridge::Coroutine copy_rows(nb::object conn, nb::object body, std::shared_ptr<Ex
   co_return tag;
 }
 
-namespace cursor {
-
-std::string declare(std::string_view body) {
-  std::string sql = "DECLARE talvo_rows NO SCROLL CURSOR FOR\n";
-  sql += body;
-  return sql;
-}
-
-std::string declare_row_texts(std::string_view body) {
-  std::string sql = "DECLARE talvo_rows NO SCROLL CURSOR FOR SELECT talvo_row::text FROM (\n";
-  sql += body;
-  sql += "\n) AS talvo_row";
-  return sql;
-}
-
-std::string fetch(std::optional<std::int64_t> count) {
-  if (!count || *count > kLargestFetch) return "FETCH ALL FROM talvo_rows";
-  return "FETCH " + std::to_string(*count) + " FROM talvo_rows";
-}
-
-}  // namespace cursor
-
-bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out) {
+bridge::Coroutine counted_row_texts(nb::object portal, std::shared_ptr<Export> out) {
   core::RecordText record;
-  while (!out->rows.full()) {
-    std::int64_t want = std::min(kBatchRows, out->rows.still_wanted().value_or(kBatchRows));
-    const std::string fetch = cursor::fetch(want);
-    bridge::Traced<> batch = co_await conn.attr("fetch")(fetch);
+  std::optional<std::int64_t> total;
+  for (;;) {
+    // Once the window is full, one more row at most: the one with the count.
+    std::int64_t want = kBatchRows;
+    if (auto left = out->rows.still_wanted()) want = std::min(kBatchRows, *left + 1);
+    bridge::Traced<> batch = co_await portal.attr("fetch")(want);
     for (nb::handle row : batch) {
-      if (!record.parse(utf8_view(row[0]))) throw std::runtime_error("unexpected row text");
+      if (nb::handle count = row[0]; !count.is_none()) {
+        total = nb::cast<std::int64_t>(count);
+        continue;
+      }
+      if (!record.parse(utf8_view(row[1]))) throw std::runtime_error("unexpected row text");
       out->rows.row(record.fields());
     }
     out->drain(false);
-    if (static_cast<std::int64_t>(nb::len(batch)) < want) co_return nb::none();  // no more rows
+    if (static_cast<std::int64_t>(nb::len(batch)) < want) break;  // no more rows
   }
-  bridge::Traced<> tag = co_await conn.attr("execute")(cursor::kMoveRest);
-  out->counted = core::tag_count(text(tag)).value_or(0);
-  co_return nb::none();
+  co_return nb::int_(total.value_or(out->rows.seen()));
+}
+
+bridge::Coroutine portal_records(nb::object portal, std::shared_ptr<Export> out) {
+  for (;;) {
+    bridge::Traced<> batch = co_await portal.attr("fetch")(kBatchRows);
+    export_records(batch, *out);
+    if (static_cast<std::int64_t>(nb::len(batch)) < kBatchRows) break;
+  }
+  co_return nb::int_(out->rows.seen());
 }
 
 }  // namespace talvo::db

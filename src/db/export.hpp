@@ -1,5 +1,5 @@
 // A command's rows written as CSV or JSON to standard output, streamed as they
-// arrive: from COPY, from a cursor, or from rows already fetched. What the
+// arrive: from COPY, from a portal, or from rows already fetched. What the
 // text looks like is the core's (core/row_writer.hpp); here the rows are
 // gathered from the driver and the text handed out.
 #pragma once
@@ -49,7 +49,6 @@ struct Export {
   core::WindowedRows rows;
   core::CsvReader csv;
   bool received = false;    // the current attempt has had data from the server
-  std::int64_t counted = 0;  // rows counted on the server, never transferred
 };
 
 // Rows already fetched (driver records), by position, each value in the
@@ -63,24 +62,13 @@ void export_records(nb::handle records, Export& out,
 bridge::Coroutine copy_rows(nb::object conn, nb::object body, std::shared_ptr<Export> out,
                             bool passthrough);
 
-// The one cursor a command's rows come through, and its statements.
-namespace cursor {
+// Rows of a statement prepared from core::counted_statement(...,
+// RowForm::text), from its portal (a driver Cursor) in batches, as many as
+// the window takes; gives how many rows the statement returned.
+bridge::Coroutine counted_row_texts(nb::object portal, std::shared_ptr<Export> out);
 
-// DECLARE for the statement's own rows.
-std::string declare(std::string_view body);
-// DECLARE for the statement's rows as one row value's text each, so the
-// server writes every value in its own text form (see cursor_rows).
-std::string declare_row_texts(std::string_view body);
-// FETCH `count` rows; every row when there is no count, or one larger than
-// FETCH takes.
-std::string fetch(std::optional<std::int64_t> count);
-// Its command tag counts the rows left, none of which is transferred.
-inline constexpr const char* kMoveRest = "MOVE FORWARD ALL IN talvo_rows";
-
-}  // namespace cursor
-
-// Rows from a cursor declared with cursor::declare_row_texts, as many as the
-// window takes, in batches; the rest are counted by moving past them.
-bridge::Coroutine cursor_rows(nb::object conn, std::shared_ptr<Export> out);
+// Every row of a portal of the statement itself, decoded by the driver
+// (export_records); gives how many there were.
+bridge::Coroutine portal_records(nb::object portal, std::shared_ptr<Export> out);
 
 }  // namespace talvo::db

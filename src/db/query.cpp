@@ -66,14 +66,16 @@ constexpr const char* kCannotSwitch =
     "this role may not switch to: ";
 
 // Only the rows shown are transferred, however many the statement returns:
-// it runs as a cursor's query in a transaction, the rows shown are fetched,
-// and the rest are counted on the server by moving past them. Its effects
-// (a volatile function, nextval) happen once, as they would in autocommit,
-// and an error leaves nothing behind. A statement no cursor can hold
-// (INSERT ... RETURNING, SHOW, EXPLAIN) is refused before it runs, and is
-// then fetched whole. In read-only mode all of it happens inside the
-// read-only transaction. The savepoint is a statement of its own: a text of
-// several statements is parsed whole before any runs, so a refusal by the
+// it runs in a transaction inside one query that numbers its rows on the
+// server (core::counted_statement), through a portal of that prepared query
+// whose rows come in batches, so pg_stat_activity shows the query, and the
+// statement within it, for as long as it runs. Its effects (a volatile
+// function, nextval) happen once, as they would in autocommit, and an error
+// leaves nothing behind. A statement no query can hold (SHOW, EXPLAIN) is
+// refused when the query is prepared, before anything runs, and its own
+// portal then gives every row. In read-only mode all of it happens inside
+// the read-only transaction. The savepoint is a statement of its own: a text
+// of several statements is parsed whole before any runs, so a refusal by the
 // parser would take the savepoint with it.
 constexpr const char* kBegin = "BEGIN";
 constexpr const char* kCommit = "COMMIT";
@@ -137,7 +139,8 @@ std::string sqlstate(const nb::python_error& e) {
   return state.is_none() ? std::string() : text(state);
 }
 
-// The wrapper (DECLARE, COPY) could not hold the statement; nothing ran.
+// The wrapper (a counting query, COPY) could not hold the statement;
+// nothing ran.
 bool refused(const nb::python_error& e) {
   return is_ordinary(e) && core::refuses_wrapping(sqlstate(e));
 }
@@ -177,116 +180,123 @@ bridge::Coroutine begin_reading(nb::object conn) {
   co_return nb::none();
 }
 
+// The statement prepared as counted (core::counted_statement), held by the
+// first holder that takes it; None when none does (nothing ran).
+bridge::Coroutine prepare_counted(nb::object conn, nb::object body, std::size_t columns,
+                                  std::optional<std::int64_t> shown, core::RowForm form) {
+  for (core::Holder holder : {core::Holder::subquery, core::Holder::with_query}) {
+    const std::string counted = core::counted_statement(utf8(body), columns, shown, form, holder);
+    bool refused_holder = false;
+    co_await conn.attr("execute")(kTry);
+    try {
+      co_return co_await conn.attr("prepare")(
+          nb::steal(PyUnicode_DecodeUTF8(counted.data(), static_cast<Py_ssize_t>(counted.size()),
+                                         "surrogateescape")));
+    } catch (nb::python_error& e) {
+      if (!refused(e)) throw;
+      refused_holder = true;
+    }
+    if (refused_holder) co_await conn.attr("execute")(kTryAgain);
+  }
+  co_return nb::none();
+}
+
 // The statement's rows on their way into a table, with the window a limit
 // cuts from them. Lives in the coroutine that fetches the rows.
 struct TableRows {
   TableRows(std::vector<core::TableColumn> columns, std::int64_t limit)
       : out(kResultsTitle, std::move(columns)), rows(out, core::row_window(limit)) {}
 
-  // Rows after the pager was quit are still counted.
-  void add(nb::handle records) {
-    for (nb::handle record : records) rows.row(cells.of_values(record, Cell::null_word));
+  // Rows of a counted statement start with the count, null but in the row
+  // that carries it. Rows after the pager was quit are still counted.
+  void add(nb::handle records, bool counted) {
+    for (nb::handle record : records) {
+      if (counted && !record[0].is_none()) {
+        total = nb::cast<std::int64_t>(record[0]);
+        continue;
+      }
+      rows.row(cells.of_values(record, Cell::null_word, counted ? 1 : 0));
+    }
   }
 
   output::TableOutput out;
   core::WindowedRows rows;
   CellTexts cells;
+  std::optional<std::int64_t> total;  // the count row's, when one came
 };
 
-// Rows a FETCH asks for at a time once the table has its columns: the first
-// FETCH takes the table's whole window.
+// Rows asked of the portal at a time once the table has its columns: the
+// first fetch takes the table's whole window.
 constexpr std::int64_t kBatchRows = 5000;
 
 // Streams the statement's rows into `table`, at most `limit` of them (all
 // but the last -limit when it is negative); gives how many rows the
-// statement returned. Only the first fetch shows the spinner: by the next,
-// the table may be in the pager.
+// statement returned. The spinner shows while the server works and nothing
+// is drawn: at the first fetch, and while the rest are counted, but never
+// over the pager.
 bridge::Coroutine rows_into_table(nb::object conn, nb::object statement, nb::object body,
                                   std::int64_t limit, std::shared_ptr<TableRows> table) {
-  bool refused_cursor = false;
-  co_await conn.attr("execute")(kTry);
-  try {
-    co_await conn.attr("execute")(cursor::declare(utf8(body)));
-  } catch (nb::python_error& e) {
-    if (!refused(e)) throw;
-    refused_cursor = true;
-  }
-  if (refused_cursor) {
-    co_await conn.attr("execute")(kTryAgain);
-    bridge::Traced<> rows = co_await output::waiting(kRunning, statement.attr("fetch")());
-    table->add(rows);
-    co_return nb::len(rows);
-  }
+  const std::optional<std::int64_t> shown = core::row_window(limit).first;
+  bridge::Traced<> wrapped = co_await prepare_counted(
+      conn, body, nb::len(statement.attr("get_attributes")()), shown, core::RowForm::columns);
+  const bool counted = !wrapped.is_none();
+  nb::handle source = counted ? nb::handle(wrapped) : nb::handle(statement);
+  bridge::Traced<> portal = co_await source.attr("cursor")();
+
+  // A counted statement returns at most one row more than it shows.
   std::int64_t want = static_cast<std::int64_t>(core::TableWriter::kWindowRows);
-  if (limit >= 0) want = std::min(want, limit);
-  std::string fetch = cursor::fetch(want);
-  bridge::Traced<> rows = co_await output::waiting(kRunning, conn.attr("fetch")(fetch));
+  if (counted && shown) want = std::min(want, *shown) + 1;
+  bridge::Traced<> rows = co_await output::waiting(kRunning, portal.attr("fetch")(want));
   for (;;) {
-    table->add(rows);
+    table->add(rows, counted);
     const bool more = static_cast<std::int64_t>(nb::len(rows)) == want;
     rows = nb::none();
-    if (!more || table->out.closed()) break;
-    std::optional<std::int64_t> left = table->rows.still_wanted();
-    if (left == 0) break;
-    want = std::min(kBatchRows, left.value_or(kBatchRows));
-    fetch = cursor::fetch(want);
-    rows = co_await conn.attr("fetch")(fetch);
-  }
-  std::int64_t total = table->rows.seen();
-  if (table->rows.full() || table->out.closed()) {
-    // Counting the rest can take a while; a spinner, but never over the pager.
-    bridge::Traced<> tag;
-    if (table->out.paging())
-      tag = co_await conn.attr("execute")(cursor::kMoveRest);
+    if (!more) break;
+    want = kBatchRows;
+    if (auto left = table->rows.still_wanted(); left && counted) want = std::min(want, *left + 1);
+    if (table->rows.full() && !table->out.paging())
+      rows = co_await output::waiting(kRunning, portal.attr("fetch")(want));
     else
-      tag = co_await output::waiting(kRunning, conn.attr("execute")(cursor::kMoveRest));
-    total += core::tag_count(text(tag)).value_or(0);
+      rows = co_await portal.attr("fetch")(want);
   }
-  co_return total;
+  co_return nb::int_(table->total.value_or(table->rows.seen()));
 }
 
 // CSV or JSON of the statement's rows, streamed to standard output; gives
-// how many rows the statement returned. With a limit, a cursor leaves the
-// rows not written on the server; without one, or for a statement no cursor
-// holds, COPY streams them (CSV as the server writes it); what COPY cannot
-// hold either (SHOW, EXPLAIN) is fetched whole.
+// how many rows the statement returned. With a limit, a counted statement
+// leaves the rows not written on the server; without one, COPY streams them
+// (CSV as the server writes it). What neither holds (SHOW, EXPLAIN) comes
+// through its own portal.
 bridge::Coroutine export_rows(nb::object conn, nb::object statement, nb::object body,
-                              std::shared_ptr<Export> out, bool limited, bool csv) {
-  if (limited) {
-    bool refused_cursor = false;
-    co_await conn.attr("execute")(kTry);
-    try {
-      co_await conn.attr("execute")(cursor::declare_row_texts(utf8(body)));
-    } catch (nb::python_error& e) {
-      if (!refused(e)) throw;
-      refused_cursor = true;
+                              std::shared_ptr<Export> out, std::optional<std::int64_t> limit,
+                              bool csv) {
+  if (limit) {
+    bridge::Traced<> counted = co_await prepare_counted(
+        conn, body, nb::len(statement.attr("get_attributes")()), core::row_window(limit).first,
+        core::RowForm::text);
+    if (!counted.is_none()) {
+      bridge::Traced<> portal = co_await counted.attr("cursor")();
+      co_return co_await counted_row_texts(portal, out);
     }
-    if (!refused_cursor) {
-      co_await cursor_rows(conn, out);
-      co_return out->rows.seen() + out->counted;
+  } else {
+    // Unlimited CSV is COPY's own, passed straight through.
+    bool refused_copy = false;
+    co_await conn.attr("execute")(kTry);
+    bridge::Traced<> tag;
+    try {
+      tag = co_await copy_rows(conn, body, out, csv);
+    } catch (nb::python_error& e) {
+      if (out->received || !refused(e)) throw;
+      refused_copy = true;
+    }
+    if (!refused_copy) {
+      if (csv) co_return nb::int_(core::tag_count(text(tag)).value_or(0));
+      co_return nb::int_(out->rows.seen());
     }
     co_await conn.attr("execute")(kTryAgain);
   }
-
-  // Unlimited CSV is COPY's own, passed straight through.
-  const bool passthrough = csv && !limited;
-  bool refused_copy = false;
-  co_await conn.attr("execute")(kTry);
-  bridge::Traced<> tag;
-  try {
-    tag = co_await copy_rows(conn, body, out, passthrough);
-  } catch (nb::python_error& e) {
-    if (out->received || !refused(e)) throw;
-    refused_copy = true;
-  }
-  if (!refused_copy) {
-    if (passthrough) co_return core::tag_count(text(tag)).value_or(0);
-    co_return out->rows.seen();
-  }
-  co_await conn.attr("execute")(kTryAgain);
-  bridge::Traced<> rows = co_await statement.attr("fetch")();
-  export_records(rows, *out);
-  co_return out->rows.seen();
+  bridge::Traced<> portal = co_await statement.attr("cursor")();
+  co_return co_await portal_records(portal, out);
 }
 
 void print_showing(std::int64_t limit, std::int64_t total) {
@@ -351,8 +361,8 @@ bridge::Coroutine run_query(nb::object conn, nb::object args) {
 
   auto out = std::make_shared<Export>(format, columns_of_statement(attributes),
                                       core::row_window(limit));
-  auto total = nb::cast<std::int64_t>(co_await export_rows(
-      conn, statement, body, out, limit.has_value(), format == core::DataFormat::csv));
+  auto total = nb::cast<std::int64_t>(
+      co_await export_rows(conn, statement, body, out, limit, format == core::DataFormat::csv));
   co_await conn.attr("execute")(end);
   if (reading) co_await conn.attr("execute")(kLeaveNothing);
   // Only now is the result whole: a JSON array left open says it is not.

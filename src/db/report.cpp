@@ -185,11 +185,12 @@ std::span<const core::Field> CellTexts::of_record(nb::handle record,
   return fields_;
 }
 
-std::span<const core::Field> CellTexts::of_values(nb::handle record, Cell rule) {
+std::span<const core::Field> CellTexts::of_values(nb::handle record, Cell rule,
+                                                  std::size_t first) {
   const auto n = static_cast<std::size_t>(nb::len(record));
   storage_.resize(n);
   fields_.clear();
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = first; i < n; ++i) {
     nb::object value = nb::steal(PySequence_GetItem(record.ptr(), static_cast<Py_ssize_t>(i)));
     if (!value.is_valid()) throw nb::python_error();
     fields_.push_back(text_of(value, rule, storage_[i]));

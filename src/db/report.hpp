@@ -6,6 +6,7 @@
 // (TableReport) and use show_table.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,8 +71,8 @@ class CellTexts {
  public:
   // The report's columns of a record, by label.
   std::span<const core::Field> of_record(nb::handle record, std::span<const Column> columns);
-  // Every value of a record, by position, under one rule.
-  std::span<const core::Field> of_values(nb::handle record, Cell rule);
+  // Every value of a record from position `first` on, under one rule.
+  std::span<const core::Field> of_values(nb::handle record, Cell rule, std::size_t first = 0);
 
  private:
   core::Field text_of(nb::handle value, Cell rule, std::string& storage);

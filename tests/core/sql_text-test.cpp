@@ -72,17 +72,27 @@ TEST(TransactionControl, NamesTheStatementWhateverItsSpelling) {
   for (const auto& [sql, name] : cases) EXPECT_EQ(transaction_control(sql), name) << sql;
 }
 
-TEST(CountedStatement, CountFirstThenTheRows) {
+TEST(CountedStatement, TheRowsShownThenTheCount) {
   using talvo::core::counted_statement;
+  using talvo::core::Holder;
   using talvo::core::RowForm;
-  EXPECT_EQ(counted_statement("SELECT n FROM t ORDER BY n", 100, RowForm::columns),
-            "WITH talvo_rows AS MATERIALIZED (\nSELECT n FROM t ORDER BY n\n)\n"
-            "SELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, talvo_rows.* "
-            "FROM talvo_rows LIMIT 100");
-  EXPECT_EQ(counted_statement("VALUES (1)", std::nullopt, RowForm::text),
-            "WITH talvo_rows AS MATERIALIZED (\nVALUES (1)\n)\n"
-            "SELECT (SELECT count(*) FROM talvo_rows) AS talvo_total, talvo_row::text "
-            "FROM talvo_rows AS talvo_row");
-  const std::string largest = counted_statement("TABLE t", 9223372036854775807LL, RowForm::text);
-  EXPECT_TRUE(largest.ends_with("AS talvo_row LIMIT 9223372036854775807")) << largest;
+  EXPECT_EQ(counted_statement("SELECT n, n FROM t ORDER BY 1", 2, 100, RowForm::columns,
+                              Holder::subquery),
+            "SELECT CASE WHEN talvo_n > 100 THEN talvo_n END AS talvo_total, "
+            "CASE WHEN talvo_n <= 100 THEN talvo_1 END, CASE WHEN talvo_n <= 100 THEN talvo_2 END\n"
+            "FROM (SELECT row_number() OVER () AS talvo_n, lead(true, 1, false) OVER () AS "
+            "talvo_more, *\n      FROM (\nSELECT n, n FROM t ORDER BY 1\n) AS talvo_rows "
+            "(talvo_1, talvo_2)) AS talvo_counted\nWHERE talvo_n <= 100 OR NOT talvo_more");
+  EXPECT_EQ(counted_statement("INSERT INTO t VALUES (1) RETURNING n", 1, 9223372036854775807LL,
+                              RowForm::text, Holder::with_query),
+            "WITH talvo_rows (talvo_1) AS (\nINSERT INTO t VALUES (1) RETURNING n\n)\n"
+            "SELECT CASE WHEN talvo_n > 9223372036854775807 THEN talvo_n END AS talvo_total, "
+            "CASE WHEN talvo_n <= 9223372036854775807 THEN ROW(talvo_1)::text END\n"
+            "FROM (SELECT row_number() OVER () AS talvo_n, lead(true, 1, false) OVER () AS "
+            "talvo_more, *\n      FROM talvo_rows) AS talvo_counted\n"
+            "WHERE talvo_n <= 9223372036854775807 OR NOT talvo_more");
+  // Every row: nothing to number.
+  EXPECT_EQ(counted_statement("VALUES (1, 2)", 2, std::nullopt, RowForm::text, Holder::subquery),
+            "SELECT NULL::bigint AS talvo_total, ROW(talvo_1, talvo_2)::text FROM "
+            "(\nVALUES (1, 2)\n) AS talvo_rows (talvo_1, talvo_2)");
 }
