@@ -436,6 +436,105 @@ def _read_elixir(path, text, budget):
     return document, None, lines
 
 
+_SCRIPT_TOKEN = None
+
+
+def _script_tokens(text):
+    """The tokens of a JavaScript or TypeScript file: strings, names (dotted),
+    numbers and punctuation, with their lines; comments dropped."""
+    global _SCRIPT_TOKEN
+    import re
+    if _SCRIPT_TOKEN is None:
+        _SCRIPT_TOKEN = re.compile(
+            r"""(?P<space>\s+)|(?P<comment>//[^\n]*|/\*.*?\*/)"""
+            r"""|(?P<string>'(?:[^'\\\n]|\\.)*'|"(?:[^"\\\n]|\\.)*"|`(?:[^`\\$]|\\.)*`)"""
+            r"""|(?P<name>[A-Za-z_$][\w$]*(?:\s*\.\s*[A-Za-z_$][\w$]*)*)"""
+            r"""|(?P<number>-?\d+(?:\.\d+)?)|(?P<op>\?\?|\|\||.)""", re.S)
+    line = 1
+    for m in _SCRIPT_TOKEN.finditer(text):
+        kind, value = m.lastgroup, m.group()
+        if kind not in ("space", "comment"):
+            if kind == "string":
+                value = re.sub(r"\\(.)", r"\1", value[1:-1])
+            elif kind == "name":
+                value = re.sub(r"\s+", "", value)
+            yield kind, value, line
+        line += value.count("\n") if kind in ("space", "comment") else m.group().count("\n")
+
+
+def _script_value(tokens, i):
+    """The value an object key is given at tokens[i:], and where it ends: a
+    string, a number, or process.env.NAME / env('NAME', 'default') with a
+    default after || or ??. None for anything else."""
+    import re
+    value, j = None, i
+    kind, text, _ = tokens[j] if j < len(tokens) else (None, None, 0)
+    if kind in ("string", "number"):
+        value, j = text, j + 1
+    elif kind == "name" and text.startswith("process.env."):
+        value, j = os.environ.get(text[len("process.env."):]), j + 1
+    elif kind == "name" and re.fullmatch(r"(?:\w+\.)*(?:env|get|getOrThrow)", text, re.I) \
+            and j + 2 < len(tokens) and tokens[j + 1][1] == "(" and tokens[j + 2][0] == "string":
+        name, j = tokens[j + 2][1], j + 3
+        default = None
+        if j + 1 < len(tokens) and tokens[j][1] == "," and tokens[j + 1][0] in ("string", "number"):
+            default, j = tokens[j + 1][1], j + 2
+        if j < len(tokens) and tokens[j][1] == ")":
+            j += 1
+        value = os.environ.get(name, default)
+    else:
+        return None, i
+    while j + 1 < len(tokens) and tokens[j][1] in ("||", "??") and tokens[j + 1][0] in ("string", "number"):
+        if value is None or value == "":
+            value = tokens[j + 1][1]
+        j += 2
+    return value, j
+
+
+def _read_script(path, text, budget):
+    """The object literals of a JavaScript or TypeScript settings file
+    (knexfile.js, config/database.ts, datastores.js): `key: value` under the
+    keys of the objects around it. Nothing runs; a value that is not a
+    literal or an environment variable is passed over."""
+    tokens = list(_script_tokens(text))
+    document, lines = {}, {}
+    stack = []  # (key or None, container)
+    container, pending = document, None
+    i = 0
+    while i < len(tokens):
+        kind, value, line = tokens[i]
+        if value == "{":
+            stack.append(container)
+            if pending is not None:
+                nested = container.get(pending)
+                if not isinstance(nested, dict):
+                    nested = container[pending] = {}
+                container = nested
+            pending = None
+            i += 1
+            continue
+        if value == "}":
+            container = stack.pop() if stack else document
+            pending = None
+            i += 1
+            continue
+        if kind in ("name", "string") and i + 1 < len(tokens) and tokens[i + 1][1] == ":":
+            key = value
+            literal, end = _script_value(tokens, i + 2)
+            if end > i + 2:
+                if literal is not None and "." not in key:
+                    budget.spend(len(literal) + 1)
+                    container.setdefault(key, literal)
+                    lines.setdefault((id(container), key), line)
+                i = end
+            else:
+                pending, i = key, i + 2
+            continue
+        pending = None
+        i += 1
+    return document, None, lines
+
+
 def _read_properties(path, text, budget):
     """Java properties: key=value, key: value or key value; # and ! comments;
     a backslash at the end of a line continues it."""
@@ -480,6 +579,7 @@ _BY_SUFFIX = {
     ".toml": _read_toml,
     ".ini": _read_ini, ".cfg": _read_ini, ".conf": _read_conf,
     ".exs": _read_elixir,
+    ".js": _read_script, ".cjs": _read_script, ".mjs": _read_script, ".ts": _read_script,
 }
 
 

@@ -130,6 +130,8 @@ def test_load_env_leaves_a_large_file_unread(tmp_path):
     ("db.yaml", "top:\n  x: 1\n  b: 2\n", "top", 3),
     ("db.ini", "[s]\na = 1\n\nb = 2\n", "s", 4),
     ("dev.exs", 'import Config\n\nconfig :a, A.Repo,\n  x: 1,\n  b: "2#{x}",\n', "A.Repo", 5),
+    ("knexfile.js", "module.exports = {\n  development: {  // dev\n    a: 1,\n    b: process.env.B || 'x'\n  }\n}\n",
+     "development", 4),
     ("app.conf", "s {\n  a = 1 # one\n  list = [\n    x\n  ]\n  b = \"2\"\n}\n", "s", 6),
 ])
 def test_load_env_knows_the_line_of_a_key(tmp_path, name, content, section, line):

@@ -120,6 +120,19 @@ std::vector<std::string> files_of(ListingCache& cache, const std::string& dir) {
   return out;
 }
 
+// A script is read only where its name says it configures a database
+// (knexfile.js, config/database.ts, datastores.js, data-source.ts): a
+// project's root holds many scripts, and the others configure tools.
+bool database_script_name(std::string_view name) {
+  std::string squeezed;
+  for (char c : ascii_lower(name.substr(0, name.find('.'))))
+    if (c != '-' && c != '_') squeezed.push_back(c);
+  for (std::string_view word : {"knexfile", "database", "datastore", "ormconfig", "datasource",
+                                "dbconfig"})
+    if (squeezed.find(word) != std::string::npos) return true;
+  return squeezed == "db";
+}
+
 bool named_by_a_rule(std::string_view name) {
   std::string lower = ascii_lower(name);
   if (lower.starts_with(".env")) return true;  // the layers, or another mode's
@@ -141,6 +154,8 @@ Format format_for(std::string_view file_name) {
   if (ends_with_nocase(name, ".toml")) return Format::toml;
   if (ends_with_nocase(name, ".properties")) return Format::properties;
   if (ends_with_nocase(name, ".exs")) return Format::elixir;  // Mix's config/*.exs
+  for (std::string_view suffix : {".js", ".cjs", ".mjs", ".ts"})
+    if (ends_with_nocase(name, suffix) && !ends_with_nocase(name, ".d.ts")) return Format::script;
   if (ends_with_nocase(name, ".ini") || ends_with_nocase(name, ".conf") ||
       ends_with_nocase(name, ".cfg") || name == ".odoorc")
     return Format::ini;
@@ -155,6 +170,7 @@ bool generic_document(std::string_view file_name, std::string_view mode, bool in
     if (name == n) return false;
   if (name.ends_with(".lock") || name.ends_with(".schema.json") || name.ends_with(".min.json"))
     return false;
+  if (format_for(name) == Format::script) return database_script_name(name);
   if (in_env_folder) return true;
   if (by_name && !settings_name(name)) return false;
   if (name == ".flaskenv" || name == ".odoorc") return true;
@@ -165,7 +181,8 @@ bool generic_document(std::string_view file_name, std::string_view mode, bool in
     case Format::toml:
     case Format::ini:
     case Format::properties:
-    case Format::elixir: return true;
+    case Format::elixir:
+    case Format::script: return true;
     default: return false;
   }
 }

@@ -36,7 +36,7 @@ struct DocumentRef {
 };
 
 // The parser a file needs, by its name.
-enum class Format : unsigned char { dotenv, json, yaml, toml, ini, properties, python, elixir };
+enum class Format : unsigned char { dotenv, json, yaml, toml, ini, properties, python, elixir, script };
 Format format_for(std::string_view file_name);
 
 // Whether a file name is a settings document the generic rule reads.

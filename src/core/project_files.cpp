@@ -138,7 +138,8 @@ std::vector<Reader> readers_for(std::string_view file_name) {
     case Format::dotenv: return {Reader::dotenv};
     case Format::json:
     case Format::toml: return {Reader::config, Reader::dotenv};
-    case Format::elixir: return {Reader::config};
+    case Format::elixir:
+    case Format::script: return {Reader::config};
     case Format::yaml:
       if (ascii_lower(name).find("compose") != std::string::npos) return {Reader::compose};
       if (iequals(name, "database.yml") || iequals(name, "database.yaml"))

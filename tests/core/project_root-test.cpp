@@ -137,6 +137,9 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   fs.file("/p/other/.env");
   fs.file("/p/.env.example");
   fs.file("/p/package.json");
+  fs.file("/p/knexfile.js");
+  fs.file("/p/next.config.js");  // a tool's script
+  fs.file("/p/config/database.ts");
   fs.file("/p/compose.yaml");
   fs.file("/p/.env.local");
   fs.dir("/p/web");
@@ -148,6 +151,7 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   for (const DocumentRef& d : directory_documents(cache, "/p", "development", false)) read.push_back(d.relative);
   EXPECT_EQ(read, (std::vector<std::string>{"compose.yaml", ".env", "config/database.yml",
                                             "src/main/resources/application.properties",
+                                            "knexfile.js", "config/database.ts",
                                             "config/settings.toml", "configs/config.yaml",
                                             ".envs/.local/.postgres"}));
   auto production = settings_subdirectories("production");

@@ -1,0 +1,2 @@
+const express = require('express');
+module.exports = express.Router();
