@@ -1,5 +1,6 @@
 #include "core/value_shapes.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -236,6 +237,13 @@ std::optional<ShapedValue> connection_value(std::string_view value) {
     if (auto e = jdbc_without_host(url)) return ShapedValue{std::move(*e), Shape::jdbc, false};
     return std::nullopt;
   }
+  if (starts_with_nocase(text, "pgsql:")) {
+    // PHP's PDO DSN, which PDO hands to libpq with its ';' made blanks.
+    std::string pairs(text.substr(6));
+    std::replace(pairs.begin(), pairs.end(), ';', ' ');
+    if (auto e = parse_keyword_value(pairs)) return ShapedValue{std::move(*e), Shape::keyword_value, false};
+    return std::nullopt;
+  }
   if (text.find(';') != std::string_view::npos) {
     bool host_key = false;
     if (auto e = parse_ado_net(text, host_key))
@@ -255,7 +263,9 @@ bool other_engine_value(std::string_view value) {
   if (std::size_t colon = t.find(':'); colon != std::string_view::npos && colon > 0) {
     std::string_view scheme = t.substr(0, colon);
     bool schemeish = scheme.find_first_of(" =;") == std::string_view::npos;
-    if (schemeish && (t.substr(colon).starts_with("://") || starts_with_nocase(text, "jdbc:")))
+    // A URL, a JDBC URL, or a PDO DSN (mysql:host=...;dbname=...).
+    bool pdo = t.substr(colon + 1).find('=') != std::string_view::npos;
+    if (schemeish && (t.substr(colon).starts_with("://") || starts_with_nocase(text, "jdbc:") || pdo))
       return engine_named(scheme) == Engine::other;
   }
   if (t.find(';') != std::string_view::npos && t.find('=') != std::string_view::npos) {

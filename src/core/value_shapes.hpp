@@ -4,6 +4,7 @@
 //   jdbc:postgresql://db:5432/shop?user=app, jdbc:postgresql:shop
 //   host=db port=5432 dbname=shop user=app     (libpq keyword/value)
 //   Host=db;Port=5432;Database=shop;Username=app;Password=pw   (Npgsql)
+//   pgsql:host=db;port=5432;dbname=shop                        (PHP's PDO)
 #pragma once
 
 #include <optional>
