@@ -39,7 +39,7 @@ constexpr std::string_view kOtherEngines[] = {
 
 // Words that only join: what follows them is still the same connection.
 constexpr std::string_view kConnectors[] = {
-    "url",        "uri",       "jdbc",     "r2dbc",      "reactive", "connection",
+    "url",        "uri",       "jdbc",     "r2dbc",      "reactive", "connection", "connect",
     "connections", "conn",     "settings", "setting",    "config",   "configuration",
     "configs",    "options",   "option",   "properties", "props",    "params",
     "parameters", "args",      "arguments", "credentials", "creds",  "auth",
