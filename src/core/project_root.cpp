@@ -22,8 +22,10 @@ constexpr std::string_view kNotSettingsFolders[] = {
 
 // Fixed places of settings files, relative to a project's directory.
 constexpr std::string_view kSettingsSubdirectories[] = {
-    "config",   "configs",  "conf", "custom/conf", "src/main/resources", "prisma", "supabase",
-    "configuration", "settings",  // configs/ as Go's common layout keeps it
+    "config",   "config/environments", "config/env", "configs", "conf", "custom/conf",
+    "src/main/resources", "prisma", "supabase", "configuration", "settings",
+    // configs/ as Go's common layout keeps it; config/environments/ as Amber
+    // and Lucky keep a file per environment
 };
 
 // Folders of env files per environment, as cookiecutter-django writes them.

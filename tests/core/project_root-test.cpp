@@ -122,6 +122,9 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   fs.dir("/p/config");
   fs.file("/p/config/database.yml");
   fs.file("/p/config/settings.toml");
+  fs.dir("/p/config/environments");
+  fs.file("/p/config/environments/development.yml");
+  fs.file("/p/config/environments/production.yml");
   fs.dir("/p/configs");
   fs.file("/p/configs/config.yaml");
   fs.dir("/p/src");
@@ -152,7 +155,8 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   EXPECT_EQ(read, (std::vector<std::string>{"compose.yaml", ".env", "config/database.yml",
                                             "src/main/resources/application.properties",
                                             "knexfile.js", "config/database.ts",
-                                            "config/settings.toml", "configs/config.yaml",
+                                            "config/settings.toml", "config/environments/development.yml",
+                                            "config/environments/production.yml", "configs/config.yaml",
                                             ".envs/.local/.postgres"}));
   auto production = settings_subdirectories("production");
   EXPECT_NE(std::find(production.begin(), production.end(), ".envs/.production"), production.end());
