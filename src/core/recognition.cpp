@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "core/connection_url.hpp"
+#include "core/project_documents.hpp"
 #include "core/value_shapes.hpp"
 #include "core/vocabulary.hpp"
 
@@ -89,6 +90,7 @@ class Recogniser {
 
   std::vector<Candidate> run() {
     for (std::size_t i = 0; i < settings_.size(); ++i) parse(i);
+    engine_menu_ = is_engine_menu();
     std::map<std::string, Assembled> assembled;
     for (const std::string& key : order_) {
       if (auto a = assemble(key)) assembled.emplace(key, std::move(*a));
@@ -106,6 +108,21 @@ class Recogniser {
   }
 
  private:
+  // A script that lays out a section per engine (Strapi's config/database.js:
+  // mysql, postgres, sqlite side by side) chooses one of them when it runs,
+  // from a variable the project may not set: its PostgreSQL section is a
+  // template's placeholder, not the project's choice. Data files that do the
+  // same name the engine they use in their own words, and stay readable.
+  bool is_engine_menu() const {
+    if (settings_.empty() || format_for(settings_.front().file) != Format::script) return false;
+    bool postgres = false, other = false;
+    for (const auto& [key, g] : groups_) {
+      postgres = postgres || has_word(g.words, WordKind::postgres);
+      other = other || has_word(g.words, WordKind::other_engine);
+    }
+    return postgres && other;
+  }
+
   void parse(std::size_t i) {
     const KeyValue& s = settings_[i];
     if (s.value.empty()) return;
@@ -176,6 +193,7 @@ class Recogniser {
     bool by_marker = false;
     Engine engine = engine_of(key, by_marker);
     if (engine == Engine::other) return std::nullopt;
+    if (engine_menu_ && has_word(g.words, WordKind::postgres)) return std::nullopt;
     for (std::string_view row : kMarkerRequired)
       if ((key == row || key.starts_with(std::string(row) + " ")) &&
           !(by_marker && engine == Engine::postgres))
@@ -344,6 +362,7 @@ class Recogniser {
   std::vector<Parsed> parsed_;
   std::map<std::string, Group> groups_;
   std::vector<std::string> order_;
+  bool engine_menu_ = false;
 };
 
 }  // namespace

@@ -1,0 +1,3 @@
+'use strict';
+const { createCoreRouter } = require('@strapi/strapi').factories;
+module.exports = createCoreRouter('api::article.article');
