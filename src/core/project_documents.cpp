@@ -220,6 +220,12 @@ std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::str
     FileKind kind;
     if (!folder.empty() && (!kind_at(cache, dir, folder, kind) || kind != FileKind::directory))
       continue;
+    // A fixed folder's own env files (prisma/.env), layered as beside the
+    // project's files.
+    bool env_here = false;
+    for (const std::string& f : env_layer_files(mode))
+      env_here = env_here || (!folder.empty() && regular_file(cache, path, f));
+    if (env_here) add(Rule::env, folder + "/.env");
     bool env_folder = folder.starts_with(".envs/");
     for (const std::string& name : files_of(cache, path)) {
       std::string relative = folder.empty() ? name : folder + "/" + name;

@@ -163,7 +163,7 @@ std::vector<core::Candidate> ProjectReader::judged(core::Reader reader,
 
 std::vector<core::Candidate> ProjectReader::read(const core::DocumentRef& doc, const std::string& dir) {
   switch (doc.rule) {
-    case core::Rule::env: return read_env(dir);
+    case core::Rule::env: return read_env(core::parent_path(doc.path));
     case core::Rule::compose: return read_compose(doc.path, dir);
     case core::Rule::django:
       return doc.relative == "manage.py" ? read_manage_py(doc.path, dir) : read_django(doc.path, dir);

@@ -125,6 +125,8 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
   fs.dir("/p/config/environments");
   fs.file("/p/config/environments/development.yml");
   fs.file("/p/config/environments/production.yml");
+  fs.dir("/p/prisma");
+  fs.file("/p/prisma/.env");
   fs.dir("/p/configs");
   fs.file("/p/configs/config.yaml");
   fs.dir("/p/src");
@@ -156,7 +158,7 @@ TEST(ProjectRoot, AncestorsAreReadThroughFixedPathsOnly) {
                                             "src/main/resources/application.properties",
                                             "knexfile.js", "config/database.ts",
                                             "config/settings.toml", "config/environments/development.yml",
-                                            "config/environments/production.yml", "configs/config.yaml",
+                                            "config/environments/production.yml", "configs/config.yaml", "prisma/.env",
                                             ".envs/.local/.postgres"}));
   auto production = settings_subdirectories("production");
   EXPECT_NE(std::find(production.begin(), production.end(), ".envs/.production"), production.end());
