@@ -66,15 +66,6 @@ bool ends_with_nocase(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
 }
 
-std::string_view base_name(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
-std::string join(const std::string& dir, std::string_view name) {
-  return dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
-}
-
 // What `relative` (a name, or folders and a name) is under `dir`. Each part
 // is looked up in its parent's listing, so the many fixed paths asked of
 // every directory cost no system call where their first folder is absent.
@@ -91,7 +82,7 @@ bool kind_at(ListingCache& cache, const std::string& dir, std::string_view relat
     if (cache.stat_in(d, at, name, false, kind) != 0) return false;
     if (slash == std::string_view::npos) return true;
     if (kind != FileKind::directory) return false;
-    at = join(at, name);
+    at = join_path(at, name);
     relative.remove_prefix(slash + 1);
   }
 }
@@ -191,7 +182,7 @@ std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::str
                                              std::string_view mode, bool below) {
   std::vector<DocumentRef> out;
   auto add = [&](Rule rule, std::string relative) {
-    out.push_back({rule, join(dir, relative), std::move(relative), out.size()});
+    out.push_back({rule, join_path(dir, relative), std::move(relative), out.size()});
   };
   for (std::string_view f : kComposeFiles) {
     if (regular_file(cache, dir, f)) {
@@ -216,7 +207,7 @@ std::vector<DocumentRef> directory_documents(ListingCache& cache, const std::str
   std::vector<std::string> folders{""};
   for (std::string& sub : settings_subdirectories(mode)) folders.push_back(std::move(sub));
   for (const std::string& folder : folders) {
-    std::string path = folder.empty() ? dir : join(dir, folder);
+    std::string path = folder.empty() ? dir : join_path(dir, folder);
     FileKind kind;
     if (!folder.empty() && (!kind_at(cache, dir, folder, kind) || kind != FileKind::directory))
       continue;

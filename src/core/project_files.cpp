@@ -1,6 +1,7 @@
 #include "core/project_files.hpp"
 
 #include "core/env_layers.hpp"
+#include "core/search.hpp"
 #include "core/vocabulary.hpp"
 
 namespace talvo::core {
@@ -9,10 +10,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-std::string_view base_name(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 std::string levels_text(long long up, long long down) {
   std::string where;

@@ -38,10 +38,6 @@ bool not_settings_folder(std::string_view name) {
   return false;
 }
 
-std::string join(const std::string& dir, std::string_view name) {
-  return dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
-}
-
 std::vector<std::string> subdirectories(ListingCache& cache, const std::string& dir, bool strict) {
   std::vector<std::string> out;
   ListingCache::Directory& d = cache.directory(dir);
@@ -74,7 +70,7 @@ void add_subtree(ListingCache& cache, const std::string& root, long long down, b
     std::vector<std::string> next;
     for (const std::string& dir : level) {
       for (const std::string& name : subdirectories(cache, dir, strict)) {
-        std::string child = join(dir, name);
+        std::string child = join_path(dir, name);
         if (child == avoid || !seen.insert(&cache.directory(child)).second) continue;
         order.push_back(child);
         next.push_back(std::move(child));

@@ -333,6 +333,11 @@ std::string join_path(const std::string& dir, const std::string& name) {
   return path;
 }
 
+std::string_view base_name(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 std::string parent_path(const std::string& path) {
   std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";

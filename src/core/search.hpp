@@ -30,7 +30,8 @@
 
 namespace talvo::core {
 
-// dir + "/" + name, as pathlib joins absolute normalised paths.
+// Path arithmetic on absolute normalised paths, as pathlib does it:
+// dir + "/" + name.
 std::string join_path(const std::string& dir, const std::string& name);
 
 // What a stat() following symbolic links found.
@@ -176,9 +177,10 @@ class ListingCache {
 // True for directory names that no search enters.
 bool skipped_directory(std::string_view name);
 
-// Path arithmetic on absolute normalised paths, as pathlib does it.
-std::string join_path(const std::string& dir, const std::string& name);
+// The directory a path lies in, as pathlib gives it.
 std::string parent_path(const std::string& path);
+// What follows the last slash.
+std::string_view base_name(std::string_view path);
 // os.path.join(dir, name) for text paths given as they are.
 std::string os_join(const std::string& dir, const std::string& name);
 

@@ -53,12 +53,7 @@ core::Node convert(nb::handle value, nb::handle lines, int depth, NodeBudget& bu
 std::string join(const std::string& dir, std::string_view name) {
   while (name.starts_with("./")) name.remove_prefix(2);
   if (name.starts_with('/')) return std::string(name);
-  return dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
-}
-
-std::string folder_of(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return core::join_path(dir, std::string(name));
 }
 
 std::optional<std::string> read_small(const std::string& path) {
@@ -90,7 +85,7 @@ ProjectReader::ProjectReader(core::ListingCache& cache, core::Environment env,
 }
 
 bool ProjectReader::regular(const std::string& path) {
-  std::string dir = folder_of(path);
+  std::string dir = core::parent_path(path);
   core::ListingCache::Directory& d = cache_.directory(dir);
   core::FileKind kind;
   return cache_.stat_in(d, dir, path.substr(path.rfind('/') + 1), false, kind) == 0 &&
@@ -177,7 +172,7 @@ std::vector<core::Candidate> ProjectReader::read(const core::DocumentRef& doc, c
 }
 
 std::vector<core::Candidate> ProjectReader::read_named(const std::string& path, core::Reader reader) {
-  std::string dir = folder_of(path);
+  std::string dir = core::parent_path(path);
   switch (reader) {
     case core::Reader::compose: return read_compose(path, dir);
     case core::Reader::django: return read_django(path, dir);
